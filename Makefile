@@ -1,0 +1,19 @@
+# Entry points for a fresh machine. Each target installs what is missing first.
+PRESET ?= default
+
+.PHONY: deps configure build test clean
+
+deps:
+	@tools/install-deps.sh
+
+configure: deps
+	cmake --preset $(PRESET)
+
+build: configure
+	cmake --build --preset $(PRESET) -j2
+
+test: build
+	ctest --preset $(PRESET)
+
+clean:
+	rm -rf build
