@@ -1,0 +1,38 @@
+#pragma once
+// Whole-file helpers that the registry store and the layers above share: reading a file that
+// may not exist, replacing a file so that readers and a crash see either the old or the new
+// contents and never a torn mix, and creating folder chains. Paths are native byte strings.
+//
+// Failures throw std::system_error with errno (see systemerror.h). Stateless; safe to call
+// from any thread (concurrent writers of one file must serialise themselves, see FileLock).
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qsys {
+
+// Largest file ReadFileIfExists accepts; larger ones fail with EFBIG instead of exhausting memory.
+constexpr size_t k_maxWholeFileSize = size_t{64} << 20;
+
+// The file's bytes, or nullopt when it does not exist (ENOENT).
+std::optional<std::string> ReadFileIfExists(const std::string& path);
+
+// Replaces the file with `contents`: writes a temporary file in the same folder, fsyncs it,
+// renames it over `path` and fsyncs the folder. An existing file keeps its permission bits;
+// a new one gets exactly `newFileMode` (the umask is not
+// consulted: reading it is not thread-safe). On failure the old file is untouched and the
+// temporary file removed.
+void WriteFileAtomically(const std::string& path, std::string_view contents, mode_t newFileMode);
+
+// Creates the folder and any missing parents with `mode` (less the umask); existing folders
+// are left as they are. Fails with ENOTDIR when a component exists but is not a folder.
+void CreateDirectories(const std::string& path, mode_t mode);
+
+// The folder part of a path ("/a/b/c" -> "/a/b", "c" -> ".").
+std::string ParentFolder(const std::string& path);
+
+}  // namespace qsys
