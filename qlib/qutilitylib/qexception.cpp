@@ -243,6 +243,9 @@ bool IsClassArgument(std::string_view argument) {
         "class",   "struct",  "union",    "enum",     "const", "volatile", "unsigned", "signed",
         "int",     "long",    "short",    "char",     "bool",  "float",    "double",   "void",
         "wchar_t", "char8_t", "char16_t", "char32_t", "true",  "false",    "decltype", "auto"};
+    if (argument.starts_with("{anonymous}") || argument.starts_with("::")) {
+        return true;
+    }
     if (argument.empty() || !IsIdentifierCharacter(argument.front()) ||
         std::isdigit(static_cast<unsigned char>(argument.front())) != 0) {
         return false;
