@@ -18,6 +18,8 @@ constexpr std::array k_entities{
     Entity{L'<', L"&lt;"},  Entity{L'>', L"&gt;"},
 };
 
+// The longest reference decoded: "&#x" and eight hexadecimal digits, then ";".
+constexpr size_t k_longestReference = 12;
 constexpr std::wstring_view k_whiteSpace = L" \t\r\n";
 constexpr std::wstring_view k_nameEnd = L" /\t\r\n>";
 
@@ -227,8 +229,11 @@ private:
         }
         const std::wstring_view raw = m_text.substr(m_position, valueEnd - m_position);
         m_position = valueEnd + 1;
-        element.SetAttribute(
-            name, m_state.decodeEntities ? CQXMLElement::DecodeEntities(raw) : std::wstring(raw));
+        // Appended as written (a repeated name stays repeated): looking each name up would
+        // make an element with very many attributes quadratic.
+        element.m_attributes.push_back({std::wstring(name), m_state.decodeEntities
+                                                                ? CQXMLElement::DecodeEntities(raw)
+                                                                : std::wstring(raw)});
         return true;
     }
 
@@ -510,9 +515,10 @@ std::wstring CQXMLElement::DecodeEntities(std::wstring_view text) {
         }
         out += text.substr(index, amp - index);
         index = amp + 1;
-        const size_t semicolon = text.find(L';', amp);
-        // References are short; a far ";" belongs to something else.
-        if (semicolon == std::wstring_view::npos || semicolon - amp > 12) {
+        // References are short: look for ";" only nearby, so that text full of "&" stays
+        // linear.
+        const size_t semicolon = text.substr(0, amp + k_longestReference).find(L';', amp);
+        if (semicolon == std::wstring_view::npos) {
             out += L'&';
             continue;
         }

@@ -22,7 +22,8 @@
 //   whitespace-only text becomes empty. Besides the five entities, "&#NN;" and "&#xHH;" are
 //   decoded; any other reference stays as written.
 // - Comment and CDATA texts are kept exactly as written.
-// - Attribute values must be quoted; an unquoted value is an attribute error.
+// - Attribute values must be quoted; an unquoted value is an attribute error. A repeated
+//   attribute name is kept as written; GetAttribute gives the first.
 // - The writer also writes the text of an element that has children (before the children), so
 //   that no text is lost; a parse gives it back.
 //

@@ -132,6 +132,22 @@ TEST(CQXMLElement, NestingDepthIsBounded) {
     EXPECT_EQ(hostile.state.errorCode, 4);
 }
 
+TEST(CQXMLElement, LargeHostileTextIsParsedInOnePass) {
+    const std::wstring ampersands(300000, L'&');
+    const auto text = Parse(L"<a>" + ampersands + L"&#65;</a>");
+    ASSERT_TRUE(text.parsed);
+    EXPECT_EQ(text.root.GetText(), ampersands + L"A");
+
+    std::wstring tag = L"<a";
+    for (int index = 0; index < 100000; ++index) {
+        tag += L" n" + std::to_wstring(index % 1000) + L"='v'";
+    }
+    const auto attributes = Parse(tag + L"/>");
+    ASSERT_TRUE(attributes.parsed);
+    EXPECT_EQ(attributes.root.GetAttributes().size(), 100000u);
+    EXPECT_EQ(attributes.root.GetAttribute(L"n999"), L"v");
+}
+
 TEST(CQXMLElement, ChildWithoutNameIsDroppedAndParsingMovesOn) {
     const auto result = Parse(L"<a><>lost</><b/></a>");
     ASSERT_TRUE(result.parsed) << result.state.errorText;
