@@ -78,7 +78,8 @@ public:
     // Rebuilds an exception from a COM error: the remote exception when it carries
     // E_QEXCEPTION with the exception's XML, otherwise one entry with the HRESULT and the best
     // description available. Never fails for malformed XML (the raw text becomes the
-    // description of one entry with code E_QEXCEPTION).
+    // description of one entry with code E_QEXCEPTION). The error object's source (the ProgID
+    // of the class that failed) is attached to the newest real entry as a "sourcefile" value.
     static CQException FromComError(const _com_error& error);
 
     void AddEntry(std::wstring_view description, int code);
