@@ -40,3 +40,10 @@ private:
 // Raises _com_error for a failed HRESULT, with the calling thread's error information
 // (which is taken). Does nothing for a success code.
 void ThrowIfFailed(HRESULT hr);
+
+// The HRESULT for the exception being handled, where an exception must not pass (a class
+// factory, a late-bound call, a method of an interface). A _com_error gives its HRESULT and
+// hands its error information back to the thread; std::bad_alloc is E_OUTOFMEMORY; any other
+// std::exception is E_FAIL with its text as the description; anything else is E_UNEXPECTED.
+// Call it only inside a catch block.
+HRESULT HResultFromCurrentException() noexcept;

@@ -60,10 +60,12 @@ constexpr std::array k_comTexts{
     HResultText{E_POINTER, L"Invalid pointer"},
     HResultText{E_ABORT, L"Operation aborted"},
     HResultText{E_FAIL, L"Unspecified error"},
-    HResultText{CLASS_E_NOAGGREGATION, L"Class does not support aggregation (or class object is remote)"},
+    HResultText{CLASS_E_NOAGGREGATION,
+                L"Class does not support aggregation (or class object is remote)"},
     HResultText{CLASS_E_CLASSNOTAVAILABLE, L"ClassFactory cannot supply requested class"},
     HResultText{REGDB_E_CLASSNOTREG, L"Class not registered"},
     HResultText{CO_E_CLASSSTRING, L"Invalid class string"},
+    HResultText{CO_E_OBJNOTREG, L"Object is not registered"},
     HResultText{CO_E_SERVER_EXEC_FAILURE, L"Server execution failed"},
     HResultText{RPC_E_DISCONNECTED, L"The object invoked has disconnected from its clients."},
     HResultText{RPC_E_SERVERFAULT, L"The server threw an exception."},
@@ -78,10 +80,13 @@ constexpr std::array k_comTexts{
     HResultText{DISP_E_OVERFLOW, L"Out of present range."},
     HResultText{DISP_E_BADINDEX, L"Invalid index."},
     HResultText{DISP_E_BADPARAMCOUNT, L"Invalid number of parameters."},
+    HResultText{DISP_E_PARAMNOTOPTIONAL, L"Parameter not optional."},
     HResultText{CONNECT_E_NOCONNECTION, L"The connection does not exist."},
     HResultText{CONNECT_E_ADVISELIMIT, L"The connection limit has been reached."},
-    HResultText{CONNECT_E_CANNOTCONNECT, L"The sink does not support the interface the connection point needs."},
-    HResultText{MakeHResult(0x80070000u | ERROR_GEN_FAILURE), L"A device attached to the system is not functioning."},
+    HResultText{CONNECT_E_CANNOTCONNECT,
+                L"The sink does not support the interface the connection point needs."},
+    HResultText{MakeHResult(0x80070000u | ERROR_GEN_FAILURE),
+                L"A device attached to the system is not functioning."},
 };
 
 std::optional<std::wstring> Win32Message(uint32_t win32) {
@@ -109,7 +114,9 @@ uint32_t Win32ErrorFromErrno(int error) {
     return ERROR_GEN_FAILURE;
 }
 
-HRESULT HResultFromErrno(int error) { return HRESULT_FROM_WIN32(Win32ErrorFromErrno(error)); }
+HRESULT HResultFromErrno(int error) {
+    return HRESULT_FROM_WIN32(Win32ErrorFromErrno(error));
+}
 
 std::optional<std::wstring> HResultMessage(HRESULT hr) {
     for (const auto& entry : k_comTexts) {

@@ -14,16 +14,26 @@
 
 using HRESULT = int32_t;
 
-constexpr HRESULT MakeHResult(uint32_t value) { return static_cast<HRESULT>(value); }
+constexpr HRESULT MakeHResult(uint32_t value) {
+    return static_cast<HRESULT>(value);
+}
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
 constexpr uint32_t FACILITY_ITF = 4;
 constexpr uint32_t FACILITY_WIN32 = 7;
 
-constexpr uint32_t HRESULT_FACILITY(HRESULT hr) { return (static_cast<uint32_t>(hr) >> 16) & 0x1FFF; }
-constexpr uint32_t HRESULT_CODE(HRESULT hr) { return static_cast<uint32_t>(hr) & 0xFFFF; }
+constexpr uint32_t HRESULT_FACILITY(HRESULT hr) {
+    return (static_cast<uint32_t>(hr) >> 16) & 0x1FFF;
+}
+constexpr uint32_t HRESULT_CODE(HRESULT hr) {
+    return static_cast<uint32_t>(hr) & 0xFFFF;
+}
 
 // A Win32 error number as HRESULT: 0x80070000 | (e & 0xFFFF) when positive, e itself otherwise.
 constexpr HRESULT HRESULT_FROM_WIN32(int64_t error) {
@@ -47,6 +57,7 @@ constexpr HRESULT CLASS_E_NOAGGREGATION = MakeHResult(0x80040110);
 constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = MakeHResult(0x80040111);
 constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHResult(0x80040154);
 constexpr HRESULT CO_E_CLASSSTRING = MakeHResult(0x800401F3);
+constexpr HRESULT CO_E_OBJNOTREG = MakeHResult(0x800401FB);
 constexpr HRESULT CO_E_SERVER_EXEC_FAILURE = MakeHResult(0x80080005);
 constexpr HRESULT RPC_E_DISCONNECTED = MakeHResult(0x80010108);
 constexpr HRESULT RPC_E_SERVERFAULT = MakeHResult(0x80010105);
@@ -61,6 +72,7 @@ constexpr HRESULT DISP_E_EXCEPTION = MakeHResult(0x80020009);
 constexpr HRESULT DISP_E_OVERFLOW = MakeHResult(0x8002000A);
 constexpr HRESULT DISP_E_BADINDEX = MakeHResult(0x8002000B);
 constexpr HRESULT DISP_E_BADPARAMCOUNT = MakeHResult(0x8002000E);
+constexpr HRESULT DISP_E_PARAMNOTOPTIONAL = MakeHResult(0x8002000F);
 constexpr HRESULT CONNECT_E_NOCONNECTION = MakeHResult(0x80040200);
 constexpr HRESULT CONNECT_E_ADVISELIMIT = MakeHResult(0x80040201);
 constexpr HRESULT CONNECT_E_CANNOTCONNECT = MakeHResult(0x80040202);
