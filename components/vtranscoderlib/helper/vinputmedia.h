@@ -1,0 +1,42 @@
+#pragma once
+// CVInputMedia: a source file opened with libavformat, with its streams examined, and the
+// choice of the streams a conversion reads. Opening refuses what is not media (a text file
+// that a demuxer claims, a picture whose size cannot be found, streams without a codec) with
+// InputUnreadable, so that neither the probe nor a conversion works on garbage.
+//
+// Owned by one thread.
+
+#include <string>
+#include <vector>
+
+#include "components/vtranscoderlib/helper/vavpointers.h"
+
+class CVInputMedia {
+public:
+    // Opens the file and reads its stream information. Raises CVTranscodeError
+    // (InputUnreadable) for a file that is missing, unreadable or not media.
+    explicit CVInputMedia(const std::string& path);
+
+    AVFormatContext* Context() const { return m_context.get(); }
+    const std::string& Path() const { return m_path; }
+
+    // The main picture stream, or -1: moving video first; an attached picture (cover art)
+    // only when allowed and there is nothing else.
+    int VideoStream(bool allowAttachedPicture) const;
+    // The audio streams that can be decoded, in file order.
+    std::vector<int> AudioStreams() const;
+    // True when the container holds pictures rather than video (JPEG, PNG, BMP, GIF, ...).
+    bool IsImageContainer() const;
+    // The duration in microseconds; 0 when unknown.
+    int64_t DurationMicroseconds() const;
+
+    // A decoder opened for the stream. Raises CVTranscodeError (InputUnreadable) when there
+    // is none for its codec.
+    AVCodecContextPtr OpenDecoder(int streamIndex) const;
+
+private:
+    bool IsUsable(const AVStream* stream) const;
+
+    std::string m_path;
+    AVInputContextPtr m_context;
+};

@@ -1,0 +1,81 @@
+// ZeltoVTranscodeHelper: runs one conversion or one probe and reports on descriptor 3 (see
+// SVHelperRequest for the command line, CVHelperMessage for the report). Run by hand, without
+// a descriptor 3, it reports on standard output.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "components/vtranscoderlib/helper/vavlog.h"
+#include "components/vtranscoderlib/helper/vmediaanalyzer.h"
+#include "components/vtranscoderlib/helper/vprogressreporter.h"
+#include "components/vtranscoderlib/helper/vtranscodepipeline.h"
+#include "components/vtranscoderlib/vhelperrequest.h"
+#include "components/vtranscoderlib/vtranscodeerror.h"
+#include "qlib/qsys/textcodec.h"
+
+namespace {
+
+// Makes the kernel's out-of-memory killer pick a runaway conversion before the server.
+void PreferToBeKilled() {
+    int fd = open("/proc/self/oom_score_adj", O_WRONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ssize_t ignored = write(fd, "500", 3);
+        (void)ignored;
+        close(fd);
+    }
+}
+
+CVHelperMessage Result(EVTranscodeResult code, const std::string& message) {
+    CVHelperMessage result(CVHelperMessage::k_result);
+    result.Set("code", int64_t{code}).Set("msg", message);
+    return result;
+}
+
+void RunRequest(const SVHelperRequest& request, CVProgressReporter& reporter) {
+    if (request.task == EVHelperTask_Probe) {
+        reporter.Send(ToMessage(CVMediaAnalyzer::Analyze(request.source)));
+        return;
+    }
+    SVPipelineObserver observer{[&reporter](int64_t position, int64_t duration, int64_t frames) {
+                                    reporter.Progress(position, duration, frames);
+                                },
+                                [&reporter](int64_t bytes) { reporter.Alive(bytes); }};
+    CVTranscodePipeline pipeline(request, std::move(observer));
+    pipeline.Run();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int reportFd = fcntl(CVHelperMessage::k_reportDescriptor, F_GETFD) >= 0
+                       ? CVHelperMessage::k_reportDescriptor
+                       : STDOUT_FILENO;
+    CVProgressReporter reporter(reportFd);
+    auto parsed = SVHelperRequest::Parse(std::vector<std::string>(argv + 1, argv + argc));
+    if (auto* problem = std::get_if<std::string>(&parsed)) {
+        reporter.Send(Result(EVTranscodeResult_HelperCrashed, "Bad command line: " + *problem));
+        fprintf(stderr, "%s: %s\n", argv[0], problem->c_str());
+        return 2;
+    }
+    PreferToBeKilled();
+    CVAVLog::Install();
+    try {
+        RunRequest(std::get<SVHelperRequest>(parsed), reporter);
+    } catch (const CVTranscodeError& error) {
+        reporter.Send(Result(error.Result(), error.what()));
+        return 1;
+    } catch (const std::bad_alloc&) {
+        reporter.Send(Result(EVTranscodeResult_ConversionFailed, "Out of memory"));
+        return 1;
+    } catch (const std::exception& error) {
+        reporter.Send(Result(EVTranscodeResult_ConversionFailed, error.what()));
+        return 1;
+    }
+    reporter.Send(Result(EVTranscodeResult_Completed, ""));
+    return 0;
+}

@@ -1,0 +1,387 @@
+#include "components/vtranscoderlib/helper/vtranscodepipeline.h"
+
+extern "C" {
+#include <libavfilter/buffersink.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <string_view>
+
+#include "components/vtranscoderlib/helper/vavlog.h"
+#include "components/vtranscoderlib/helper/vconversionplan.h"
+#include "components/vtranscoderlib/helper/vencoderfactory.h"
+#include "qlib/qsys/textcodec.h"
+
+struct CVTranscodePipeline::Lane {
+    int inputIndex = -1;
+    AVStream* input = nullptr;  // owned by the source's context
+    bool isVideo = false;
+    AVCodecContextPtr decoder;
+    std::optional<CVFilterChain> filter;
+    AVCodecContextPtr encoder;
+    AVStream* output = nullptr;  // owned by the output context
+    int64_t startOffset = 0;     // the source's start, in the input stream's time base
+    int64_t nextTimestamp = AV_NOPTS_VALUE;
+    bool inputEnded = false;  // the filter chain has been told the input ended
+    int64_t decodedFrames = 0;
+};
+
+namespace {
+
+// Errors of the output file that mean it cannot be written, as opposed to a failing encoder.
+bool IsStorageError(int error) {
+    for (int code : {ENOSPC, EDQUOT, EIO, EACCES, EPERM, EROFS, EFBIG, ENOENT, ENOTDIR}) {
+        if (error == AVERROR(code)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+[[noreturn]] void RaiseOutputError(const std::string& what, int error) {
+    RaiseAVError(IsStorageError(error) ? EVTranscodeResult_OutputUnwritable
+                                       : EVTranscodeResult_ConversionFailed,
+                 what, error);
+}
+
+const SVOutputFormat& FormatOf(int32_t code) {
+    const SVOutputFormat* format = CVOutputFormats::Find(code);
+    if (!format) {
+        RaiseHelperError(
+            EVTranscodeResult_UnsupportedSettings,
+            "The output format " + std::to_string(code) + " is not one the transcoder knows");
+    }
+    return *format;
+}
+
+bool IsIsoMuxer(std::string_view muxer) {
+    return muxer == "mp4" || muxer == "3gp" || muxer == "ipod";
+}
+
+bool HasAlpha(int pixelFormat) {
+    const AVPixFmtDescriptor* descriptor =
+        av_pix_fmt_desc_get(static_cast<AVPixelFormat>(pixelFormat));
+    return descriptor && (descriptor->flags & AV_PIX_FMT_FLAG_ALPHA);
+}
+
+void SyncFile(const char* path) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
+}  // namespace
+
+CVTranscodePipeline::CVTranscodePipeline(const SVHelperRequest& request,
+                                         SVPipelineObserver observer)
+    : m_request(request),
+      m_format(FormatOf(request.outputFormat)),
+      m_settings(CVOutputFormats::Effective(m_format, request.settings)),
+      m_observer(std::move(observer)),
+      m_input(request.source) {
+    if (auto problem = FindSettingsProblem(request.settings)) {
+        RaiseHelperError(EVTranscodeResult_UnsupportedSettings, qsys::ToUtf8(*problem));
+    }
+}
+
+CVTranscodePipeline::~CVTranscodePipeline() = default;
+
+void CVTranscodePipeline::Run() {
+    SetUpLanes();
+    OpenOutput();
+    ReadSource();
+    for (auto& lane : m_lanes) {
+        Flush(*lane);
+    }
+    for (auto& lane : m_lanes) {
+        if (lane->decodedFrames == 0) {
+            RaiseHelperError(EVTranscodeResult_InputUnreadable,
+                             std::string("Not one frame of the source's ") +
+                                 (lane->isVideo ? "picture" : "sound") + " could be decoded");
+        }
+    }
+    FinishOutput();
+}
+
+void CVTranscodePipeline::SetUpLanes() {
+    if (m_format.kind != EVMediaKind_Audio) {
+        int video = m_input.VideoStream(m_format.kind == EVMediaKind_Image);
+        if (video < 0) {
+            RaiseHelperError(
+                EVTranscodeResult_UnsupportedSettings,
+                "The source has no picture to convert to " + qsys::ToUtf8(m_format.description));
+        }
+        AddLane(video);
+    }
+    if (m_format.kind == EVMediaKind_Image) {
+        return;
+    }
+    std::vector<int> audio = m_input.AudioStreams();
+    if (m_format.kind == EVMediaKind_Audio && audio.empty()) {
+        RaiseHelperError(
+            EVTranscodeResult_UnsupportedSettings,
+            "The source has no sound to convert to " + qsys::ToUtf8(m_format.description));
+    }
+    audio.resize(std::min<size_t>(audio.size(), m_settings.audioStreams));
+    for (int index : audio) {
+        AddLane(index);
+    }
+}
+
+void CVTranscodePipeline::AddLane(int streamIndex) {
+    auto lane = std::make_unique<Lane>();
+    lane->inputIndex = streamIndex;
+    lane->input = m_input.Context()->streams[streamIndex];
+    lane->isVideo = lane->input->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+    lane->decoder = m_input.OpenDecoder(streamIndex);
+    int64_t start = m_input.Context()->start_time;
+    if (start != AV_NOPTS_VALUE) {
+        lane->startOffset = av_rescale_q(start, AV_TIME_BASE_Q, lane->input->time_base);
+    }
+    m_lanes.push_back(std::move(lane));
+}
+
+void CVTranscodePipeline::OpenOutput() {
+    AVFormatContext* context = nullptr;
+    int error =
+        avformat_alloc_output_context2(&context, nullptr, m_format.muxer, m_request.output.c_str());
+    if (error < 0) {
+        RaiseAVError(EVTranscodeResult_ConversionFailed,
+                     std::string("The ") + m_format.muxer + " writer cannot be made", error);
+    }
+    m_output.reset(context);
+    m_output->interrupt_callback = {&CVTranscodePipeline::OnInterrupt, this};
+    av_dict_copy(&m_output->metadata, m_input.Context()->metadata, 0);
+    bool globalHeader = (m_output->oformat->flags & AVFMT_GLOBALHEADER) != 0;
+
+    for (auto& lane : m_lanes) {
+        AVStream* input = lane->input;
+        if (lane->isVideo) {
+            SVSourceVideo source{lane->decoder->width, lane->decoder->height,
+                                 av_guess_sample_aspect_ratio(m_input.Context(), input, nullptr),
+                                 av_guess_frame_rate(m_input.Context(), input, nullptr),
+                                 HasAlpha(lane->decoder->pix_fmt)};
+            SVVideoPlan plan = CVConversionPlan::PlanVideo(m_format, m_settings, source);
+            lane->filter = CVFilterChain::ForVideo(lane->decoder.get(), input->time_base,
+                                                   source.frameRate, plan.filter);
+            lane->encoder =
+                CVEncoderFactory::OpenVideo(m_format, plan, lane->filter->Sink(), globalHeader);
+        } else {
+            SVSourceAudio source{lane->decoder->ch_layout.nb_channels, lane->decoder->sample_rate};
+            SVAudioPlan plan = CVConversionPlan::PlanAudio(m_format, m_settings, source);
+            lane->filter =
+                CVFilterChain::ForAudio(lane->decoder.get(), input->time_base, plan.filter);
+            lane->encoder =
+                CVEncoderFactory::OpenAudio(m_format, plan, lane->filter->Sink(), globalHeader);
+            if (!(lane->encoder->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE)) {
+                lane->filter->SetFrameSize(lane->encoder->frame_size);
+            }
+        }
+        lane->output = avformat_new_stream(m_output.get(), nullptr);
+        if (!lane->output) {
+            throw std::bad_alloc();
+        }
+        error = avcodec_parameters_from_context(lane->output->codecpar, lane->encoder.get());
+        if (error < 0) {
+            RaiseAVError(EVTranscodeResult_ConversionFailed, "The stream cannot be described",
+                         error);
+        }
+        lane->output->time_base = lane->encoder->time_base;
+        if (const AVDictionaryEntry* language =
+                av_dict_get(input->metadata, "language", nullptr, 0)) {
+            av_dict_set(&lane->output->metadata, "language", language->value, 0);
+        }
+    }
+
+    if (!(m_output->oformat->flags & AVFMT_NOFILE)) {
+        error = avio_open2(&m_output->pb, m_request.output.c_str(), AVIO_FLAG_WRITE,
+                           &m_output->interrupt_callback, nullptr);
+        if (error < 0) {
+            RaiseOutputError("The output " + m_request.output + " cannot be opened", error);
+        }
+    }
+    CVAVDictionary options;
+    if (IsIsoMuxer(m_format.muxer)) {
+        options.Set("movflags", "+faststart");
+    }
+    if (std::string_view(m_format.muxer) == "image2") {
+        options.Set("update", "1");
+    }
+    error = avformat_write_header(m_output.get(), options.Address());
+    if (error < 0) {
+        RaiseOutputError("The output's header cannot be written", error);
+    }
+}
+
+void CVTranscodePipeline::ReadSource() {
+    AVPacketPtr packet = MakePacket();
+    while (!AllInputsEnded()) {
+        int error = av_read_frame(m_input.Context(), packet.get());
+        if (error == AVERROR_EOF || error == AVERROR_INVALIDDATA) {
+            break;
+        }
+        if (error < 0) {
+            RaiseAVError(EVTranscodeResult_InputUnreadable,
+                         "The source " + m_request.source + " cannot be read to its end", error);
+        }
+        auto lane = std::find_if(m_lanes.begin(), m_lanes.end(), [&](const auto& candidate) {
+            return candidate->inputIndex == packet->stream_index;
+        });
+        if (lane != m_lanes.end() && !(*lane)->inputEnded) {
+            if (av_packet_get_side_data(packet.get(), AV_PKT_DATA_ENCRYPTION_INFO, nullptr)) {
+                RaiseHelperError(EVTranscodeResult_InputUnreadable,
+                                 "The source " + m_request.source +
+                                     " is protected content and cannot be converted");
+            }
+            Decode(**lane, packet.get());
+        }
+        av_packet_unref(packet.get());
+        ReportProgress();
+    }
+}
+
+bool CVTranscodePipeline::AllInputsEnded() const {
+    return std::all_of(m_lanes.begin(), m_lanes.end(),
+                       [](const auto& lane) { return lane->inputEnded; });
+}
+
+void CVTranscodePipeline::Decode(Lane& lane, const AVPacket* packet) {
+    int error = avcodec_send_packet(lane.decoder.get(), packet);
+    if (error == AVERROR(EAGAIN)) {
+        ReceiveFrames(lane);
+        error = avcodec_send_packet(lane.decoder.get(), packet);
+    }
+    // A packet that does not decode is skipped; the next keyframe recovers.
+    if (error == AVERROR(ENOMEM)) {
+        throw std::bad_alloc();
+    }
+    ReceiveFrames(lane);
+}
+
+void CVTranscodePipeline::ReceiveFrames(Lane& lane) {
+    while (!lane.inputEnded) {
+        int error = avcodec_receive_frame(lane.decoder.get(), m_decoded.get());
+        if (error < 0) {
+            return;  // EAGAIN: needs input; EOF: drained; others: a broken frame, skipped
+        }
+        ++lane.decodedFrames;
+        StampFrame(lane, m_decoded.get());
+        lane.filter->Push(m_decoded.get());
+        if (m_format.kind == EVMediaKind_Image) {
+            lane.filter->Push(nullptr);
+            lane.inputEnded = true;
+        }
+        Drain(lane);
+    }
+}
+
+void CVTranscodePipeline::StampFrame(Lane& lane, AVFrame* frame) {
+    int64_t timestamp = frame->best_effort_timestamp;
+    if (timestamp == AV_NOPTS_VALUE) {
+        timestamp = lane.nextTimestamp != AV_NOPTS_VALUE ? lane.nextTimestamp : lane.startOffset;
+    }
+    int64_t duration = lane.isVideo
+                           ? frame->pkt_duration
+                           : av_rescale_q(frame->nb_samples, AVRational{1, frame->sample_rate},
+                                          lane.input->time_base);
+    lane.nextTimestamp = timestamp + std::max<int64_t>(duration, 1);
+    frame->pts = timestamp - lane.startOffset;
+    m_position =
+        std::max(m_position, av_rescale_q(frame->pts, lane.input->time_base, AV_TIME_BASE_Q));
+}
+
+void CVTranscodePipeline::Drain(Lane& lane) {
+    while (lane.filter->Pull(m_filtered.get())) {
+        Encode(lane, m_filtered.get());
+        av_frame_unref(m_filtered.get());
+    }
+}
+
+void CVTranscodePipeline::Encode(Lane& lane, AVFrame* frame) {
+    AVCodecContext* encoder = lane.encoder.get();
+    if (frame) {
+        frame->pts = av_rescale_q(frame->pts, av_buffersink_get_time_base(lane.filter->Sink()),
+                                  encoder->time_base);
+        frame->pict_type = AV_PICTURE_TYPE_NONE;
+        if (encoder->flags & AV_CODEC_FLAG_QSCALE) {
+            frame->quality = encoder->global_quality;
+        }
+    }
+    int error = avcodec_send_frame(encoder, frame);
+    if (error < 0 && error != AVERROR_EOF) {
+        RaiseAVError(EVTranscodeResult_ConversionFailed,
+                     std::string("The ") + encoder->codec->name + " encoder failed", error);
+    }
+    while ((error = avcodec_receive_packet(encoder, m_encoded.get())) == 0) {
+        WritePacket(lane, m_encoded.get());
+    }
+    if (error != AVERROR(EAGAIN) && error != AVERROR_EOF) {
+        RaiseAVError(EVTranscodeResult_ConversionFailed,
+                     std::string("The ") + encoder->codec->name + " encoder failed", error);
+    }
+}
+
+void CVTranscodePipeline::WritePacket(Lane& lane, AVPacket* packet) {
+    packet->stream_index = lane.output->index;
+    // Without a duration the muxer guesses the last frame's, and the frame rate drifts.
+    if (packet->duration == 0 && lane.isVideo) {
+        packet->duration = 1;
+    }
+    av_packet_rescale_ts(packet, lane.encoder->time_base, lane.output->time_base);
+    int error = av_interleaved_write_frame(m_output.get(), packet);
+    if (error < 0) {
+        RaiseOutputError("The output cannot be written", error);
+    }
+}
+
+void CVTranscodePipeline::Flush(Lane& lane) {
+    if (!lane.inputEnded) {
+        avcodec_send_packet(lane.decoder.get(), nullptr);
+        ReceiveFrames(lane);
+    }
+    if (!lane.inputEnded) {
+        lane.filter->Push(nullptr);
+        lane.inputEnded = true;
+    }
+    Drain(lane);
+    Encode(lane, nullptr);
+}
+
+void CVTranscodePipeline::FinishOutput() {
+    m_finishing = true;
+    int error = av_write_trailer(m_output.get());
+    if (error < 0) {
+        RaiseOutputError("The output cannot be finished", error);
+    }
+    if (!(m_output->oformat->flags & AVFMT_NOFILE)) {
+        error = avio_closep(&m_output->pb);
+        if (error < 0) {
+            RaiseOutputError("The output cannot be completed", error);
+        }
+    }
+    SyncFile(m_request.output.c_str());
+}
+
+void CVTranscodePipeline::ReportProgress() {
+    if (!m_observer.progress) {
+        return;
+    }
+    const Lane& main = *m_lanes.front();
+    m_observer.progress(m_position, m_input.DurationMicroseconds(), main.decodedFrames);
+}
+
+int CVTranscodePipeline::OnInterrupt(void* opaque) {
+    auto* pipeline = static_cast<CVTranscodePipeline*>(opaque);
+    if (pipeline->m_finishing && pipeline->m_observer.alive) {
+        AVIOContext* io = pipeline->m_output->pb;
+        pipeline->m_observer.alive(io ? avio_tell(io) : 0);
+    }
+    return 0;
+}

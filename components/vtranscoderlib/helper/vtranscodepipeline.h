@@ -1,0 +1,81 @@
+#pragma once
+// CVTranscodePipeline: one conversion inside the helper process: demux the source, decode the
+// streams the output keeps, filter them (CVFilterChain, as CVConversionPlan decides), encode
+// them (CVEncoderFactory) and mux them into the output file. One lane per kept stream:
+//
+//     packet -> decoder -> filter chain -> encoder -> muxer
+//
+// Pictures take the first decodable frame. Packets that fail to decode are skipped as the
+// ffmpeg tool does; a stream of which not one frame decodes makes the source unreadable.
+// Data that stops making sense part-way ends the input there (what was decoded is kept); an
+// I/O error while reading fails the conversion. Protected (encrypted) content is refused.
+//
+// The observer hears about progress (decoded position, frames encoded) after every packet and
+// gets "alive" calls while the muxer finishes the file (moving the index to the front of an
+// MP4 rewrites the whole file), so that a long finish is not taken for a hang.
+//
+// Used by one thread; failures raise CVTranscodeError with the result code of their kind.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "components/vtranscoderlib/helper/vavpointers.h"
+#include "components/vtranscoderlib/helper/vfilterchain.h"
+#include "components/vtranscoderlib/helper/vinputmedia.h"
+#include "components/vtranscoderlib/vhelperrequest.h"
+#include "components/vtranscoderlib/voutputformats.h"
+
+struct SVPipelineObserver {
+    // Position and duration in microseconds (duration 0 when unknown), source frames decoded.
+    std::function<void(int64_t position, int64_t duration, int64_t frames)> progress;
+    // Bytes of the output written so far, while the file is being finished.
+    std::function<void(int64_t bytes)> alive;
+};
+
+class CVTranscodePipeline {
+public:
+    // Opens the source and checks the request. Raises CVTranscodeError.
+    CVTranscodePipeline(const SVHelperRequest& request, SVPipelineObserver observer);
+    ~CVTranscodePipeline();
+
+    CVTranscodePipeline(const CVTranscodePipeline&) = delete;
+    CVTranscodePipeline& operator=(const CVTranscodePipeline&) = delete;
+
+    // Converts the whole source into the output file. Raises CVTranscodeError.
+    void Run();
+
+private:
+    struct Lane;
+
+    void SetUpLanes();
+    void AddLane(int streamIndex);
+    void OpenOutput();
+    void ReadSource();
+    void Decode(Lane& lane, const AVPacket* packet);
+    void ReceiveFrames(Lane& lane);
+    void StampFrame(Lane& lane, AVFrame* frame);
+    void Drain(Lane& lane);
+    void Encode(Lane& lane, AVFrame* frame);
+    void WritePacket(Lane& lane, AVPacket* packet);
+    void Flush(Lane& lane);
+    void FinishOutput();
+    void ReportProgress();
+    bool AllInputsEnded() const;
+    static int OnInterrupt(void* opaque);
+
+    const SVHelperRequest m_request;
+    const SVOutputFormat& m_format;
+    const SVTranscodeSettings m_settings;
+    SVPipelineObserver m_observer;
+    CVInputMedia m_input;
+    AVOutputContextPtr m_output;
+    std::vector<std::unique_ptr<Lane>> m_lanes;
+    AVFramePtr m_decoded = MakeFrame();
+    AVFramePtr m_filtered = MakeFrame();
+    AVPacketPtr m_encoded = MakePacket();
+    int64_t m_position = 0;  // microseconds decoded
+    bool m_finishing = false;
+};

@@ -1,0 +1,211 @@
+#include "components/vtranscoderlib/vconversion.h"
+
+#include <signal.h>
+
+#include <algorithm>
+#include <system_error>
+
+#include "components/vtranscoderlib/vhelperrequest.h"
+#include "components/vtranscoderlib/vtranscodeerror.h"
+#include "qlib/qsys/textcodec.h"
+
+namespace {
+
+double Seconds(std::chrono::steady_clock::duration duration) {
+    return std::chrono::duration<double>(duration).count();
+}
+
+}  // namespace
+
+CVConversion::CVConversion(SVConversionJob job, SVConversionOptions options)
+    : m_job(std::move(job)),
+      m_options(std::move(options)),
+      m_format(CVOutputFormats::Get(m_job.outputFormat)) {}
+
+CVConversion::~CVConversion() {
+    std::unique_ptr<CVHelperProcess> process;
+    {
+        std::lock_guard lock(m_mutex);
+        process = std::move(m_process);
+    }
+    process.reset();  // kills and reaps before the partial output is removed
+    m_output.reset();
+}
+
+void CVConversion::Start() {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_state != EVConversionState_Created) {
+            return;
+        }
+        if (m_abortRequested) {
+            m_state = EVConversionState_Finished;
+            m_outcome = {EVTranscodeResult_Aborted, L"The conversion was aborted."};
+            return;
+        }
+    }
+    if (auto problem = FindSettingsProblem(m_job.settings)) {
+        Finish({EVTranscodeResult_UnsupportedSettings, *problem});
+        return;
+    }
+    SVHelperRequest request;
+    request.task = EVHelperTask_Convert;
+    request.source = qsys::ToUtf8(m_job.source);
+    request.outputFormat = m_job.outputFormat;
+    request.settings = m_job.settings;
+    try {
+        m_output = std::make_unique<CVPendingOutput>(qsys::ToUtf8(m_job.destination));
+        request.output = m_output->TemporaryPath().string();
+    } catch (const CVTranscodeError& error) {
+        Finish({error.Result(), error.Message()});
+        return;
+    }
+    std::string executable = m_options.helperExecutable.empty()
+                                 ? CVHelperProcess::DefaultExecutable()
+                                 : m_options.helperExecutable;
+    std::lock_guard lock(m_mutex);
+    try {
+        m_clock = std::make_unique<CVPausableClock>();
+        m_process = std::make_unique<CVHelperProcess>(executable, request.ToArguments(),
+                                                      m_options.niceness);
+        m_state = EVConversionState_Running;
+        if (m_abortRequested) {  // asked for while the destination was prepared
+            m_process->Signal(SIGKILL);
+        }
+    } catch (const std::system_error& error) {
+        m_state = EVConversionState_Finished;
+        m_outcome = {
+            EVTranscodeResult_HelperCrashed,
+            L"The conversion helper could not be started: " + qsys::FromUtf8(error.what()) + L"."};
+        m_output.reset();
+    }
+}
+
+SVTranscodeOutcome CVConversion::Wait() {
+    Start();
+    CVHelperProcess* process = nullptr;
+    const CVPausableClock* clock = nullptr;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_state == EVConversionState_Finished) {
+            return m_outcome;
+        }
+        process = m_process.get();
+        clock = m_clock.get();
+    }
+    SVHelperRun run = process->Supervise(
+        *clock, m_options.watchdog,
+        [this](const CVHelperMessage& message) { return OnHelperMessage(message); });
+    SVTranscodeOutcome outcome = run.ToOutcome();
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_abortRequested) {
+            outcome = {EVTranscodeResult_Aborted, L"The conversion was aborted."};
+        }
+    }
+    if (outcome.result == EVTranscodeResult_Completed) {
+        try {
+            m_output->Commit();
+        } catch (const CVTranscodeError& error) {
+            outcome = {error.Result(), error.Message()};
+        }
+    }
+    Finish(std::move(outcome));
+    return m_outcome;
+}
+
+void CVConversion::Finish(SVTranscodeOutcome outcome) {
+    std::unique_ptr<CVHelperProcess> process;
+    {
+        std::lock_guard lock(m_mutex);
+        m_state = EVConversionState_Finished;
+        m_paused = false;
+        m_outcome = std::move(outcome);
+        process = std::move(m_process);
+    }
+    process.reset();
+    m_output.reset();
+}
+
+bool CVConversion::OnHelperMessage(const CVHelperMessage& message) {
+    if (message.Type() == CVHelperMessage::k_alive) {
+        return true;
+    }
+    if (message.Type() != CVHelperMessage::k_progress) {
+        return false;
+    }
+    int64_t position = message.Integer("pos");
+    int64_t frames = message.Integer("frames");
+    bool advanced = position > m_lastPosition || frames > m_lastFrames;
+    m_lastPosition = std::max(m_lastPosition, position);
+    m_lastFrames = std::max(m_lastFrames, frames);
+
+    SVConversionProgress progress;
+    progress.positionSeconds = static_cast<double>(position) / 1e6;
+    progress.durationSeconds = static_cast<double>(message.Integer("dur")) / 1e6;
+    progress.frames = frames;
+    progress.activeSeconds = ActiveSeconds();
+    if (progress.durationSeconds > 0.0) {
+        progress.percent =
+            std::clamp(100.0 * progress.positionSeconds / progress.durationSeconds, 0.0, 100.0);
+    }
+    if (progress.activeSeconds > 0.0) {
+        progress.framesPerSecond = static_cast<double>(frames) / progress.activeSeconds;
+    }
+    if (progress.percent > 0.0) {
+        progress.remainingSeconds =
+            progress.activeSeconds * (100.0 - progress.percent) / progress.percent;
+    }
+    if (m_options.onProgress) {
+        m_options.onProgress(progress);
+    }
+    return advanced;
+}
+
+bool CVConversion::Pause() {
+    std::lock_guard lock(m_mutex);
+    if (m_state != EVConversionState_Running || m_paused || !m_process->Signal(SIGSTOP)) {
+        return false;
+    }
+    m_clock->Pause();
+    m_paused = true;
+    return true;
+}
+
+bool CVConversion::Continue() {
+    std::lock_guard lock(m_mutex);
+    if (m_state != EVConversionState_Running || !m_paused) {
+        return false;
+    }
+    m_process->Signal(SIGCONT);
+    m_clock->Resume();
+    m_paused = false;
+    return true;
+}
+
+bool CVConversion::Abort() {
+    std::lock_guard lock(m_mutex);
+    if (m_state == EVConversionState_Finished) {
+        return false;
+    }
+    m_abortRequested = true;
+    if (m_process) {
+        m_process->Signal(SIGKILL);
+    }
+    return true;
+}
+
+bool CVConversion::IsPaused() const {
+    std::lock_guard lock(m_mutex);
+    return m_paused;
+}
+
+EVConversionState CVConversion::State() const {
+    std::lock_guard lock(m_mutex);
+    return m_state;
+}
+
+double CVConversion::ActiveSeconds() const {
+    std::lock_guard lock(m_mutex);
+    return m_clock ? Seconds(m_clock->Elapsed()) : 0.0;
+}

@@ -1,0 +1,81 @@
+#pragma once
+// CVHelperProcess: one run of the conversion helper executable, started with fork and exec in
+// a process group of its own, with its report pipe on descriptor 3. A decoder that crashes,
+// loops or runs out of memory ends this process only; the caller sees a result.
+//
+// The helper dies with the thread that started it (PR_SET_PDEATHSIG), so a server that goes
+// away leaves no conversions running: start it on the thread that supervises it.
+//
+// Threads: the owner constructs, calls Supervise and destroys; Signal may be called from any
+// thread while Supervise runs. m_mutex guards m_reaped, so that no signal can reach a process
+// id that has been reaped and perhaps reused.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "components/vtranscoderlib/vhelpermessage.h"
+#include "components/vtranscoderlib/vpausableclock.h"
+#include "components/vtranscoderlib/vtranscoderesult.h"
+
+// What a supervised run came to.
+struct SVHelperRun {
+    std::optional<CVHelperMessage> result;  // the helper's 'R' message, when it sent one
+    int waitStatus = 0;                     // as waitpid gives it
+    bool hung = false;                      // killed by the watchdog
+    bool garbled = false;                   // its report could not be read; killed
+    std::chrono::milliseconds watchdog{0};
+
+    // The result the run stands for: the helper's own, or HelperCrashed / HelperHung.
+    SVTranscodeOutcome ToOutcome() const;
+};
+
+class CVHelperProcess {
+public:
+    // The helper to run: $VTRANSCODE_HELPER when set, else ZeltoVTranscodeHelper next to the
+    // running executable when it is there, else the one this build made.
+    static std::string DefaultExecutable();
+
+    // Starts the helper with the arguments (after the program name), at the given nice value
+    // (0 keeps the caller's). Raises std::system_error when no pipe or process can be made;
+    // an executable that cannot be run reports HelperCrashed through Supervise.
+    CVHelperProcess(const std::string& executable, const std::vector<std::string>& arguments,
+                    int niceness);
+    // Kills a helper that still runs and reaps it. Never throws.
+    ~CVHelperProcess();
+
+    CVHelperProcess(const CVHelperProcess&) = delete;
+    CVHelperProcess& operator=(const CVHelperProcess&) = delete;
+
+    // Sends a signal to the helper's process group; false once the helper has ended.
+    bool Signal(int signal);
+
+    // Reads the report until the helper has ended, and reaps it. Every message but the result
+    // goes to onMessage, which answers true when the message shows progress. When the clock
+    // has run for `watchdog` since the last progress, the helper is killed as hung.
+    SVHelperRun Supervise(const CVPausableClock& clock, std::chrono::milliseconds watchdog,
+                          const std::function<bool(const CVHelperMessage&)>& onMessage);
+
+private:
+    // Handles the complete lines in m_pending; false when one is not a message.
+    bool TakeLines(SVHelperRun& run, const std::function<bool(const CVHelperMessage&)>& onMessage,
+                   bool& progressed);
+    // Reads what the pipe holds; false at its end.
+    bool ReadReport(SVHelperRun& run, const std::function<bool(const CVHelperMessage&)>& onMessage,
+                    bool& progressed);
+    // True when the helper has ended (it is not reaped yet).
+    bool HasEnded() const;
+    // Kills what is left of the group and reaps the helper.
+    int Reap();
+
+    pid_t m_pid = -1;
+    int m_reportFd = -1;
+    std::string m_pending;  // report bytes not yet ending in a line break
+    std::mutex m_mutex;
+    bool m_reaped = false;  // guarded by m_mutex
+};

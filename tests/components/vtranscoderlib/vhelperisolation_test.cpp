@@ -1,0 +1,130 @@
+// A helper that crashes, hangs, garbles its report or lies about its result ends its job with
+// a failure; the caller goes on. Shell scripts stand in for the helper.
+
+#include <atomic>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "components/vtranscoderlib/vconversion.h"
+#include "components/vtranscoderlib/vmediaprobe.h"
+#include "components/vtranscoderlib/vtranscodeerror.h"
+#include "qlib/qsys/textcodec.h"
+#include "qlib/qutilitylib/qexception.h"
+#include "vtestmedia.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class HelperIsolationTest : public ::testing::Test {
+protected:
+    SVTranscodeOutcome RunWith(const std::string& script,
+                               std::chrono::milliseconds watchdog = 60s) {
+        SVConversionOptions options;
+        options.helperExecutable = m_media.Script("helper.sh", script).string();
+        options.watchdog = watchdog;
+        CVConversion conversion({m_media.Path("in.mp4"), m_media.Path("out/result.mp4"), 10, {}},
+                                options);
+        SVTranscodeOutcome outcome = conversion.Wait();
+        EXPECT_FALSE(std::filesystem::exists(m_media.Folder() / "out")) << "nothing left";
+        return outcome;
+    }
+
+    CVTestMedia m_media;
+};
+
+}  // namespace
+
+TEST_F(HelperIsolationTest, CrashIsReportedWithItsSignal) {
+    SVTranscodeOutcome outcome =
+        RunWith("echo 'P pos=1000 dur=5000000 frames=1' >&3\nkill -SEGV $$");
+    EXPECT_EQ(outcome.result, EVTranscodeResult_HelperCrashed);
+    EXPECT_NE(outcome.message.find(L"SIGSEGV"), std::wstring::npos)
+        << qsys::ToUtf8(outcome.message);
+}
+
+TEST_F(HelperIsolationTest, ExitWithoutResultIsACrash) {
+    SVTranscodeOutcome outcome = RunWith("exit 3");
+    EXPECT_EQ(outcome.result, EVTranscodeResult_HelperCrashed);
+    EXPECT_NE(outcome.message.find(L"exit code 3"), std::wstring::npos);
+}
+
+TEST_F(HelperIsolationTest, SuccessClaimedBeforeACrashIsNotBelieved) {
+    SVTranscodeOutcome outcome = RunWith("echo 'R code=0' >&3\nkill -ABRT $$");
+    EXPECT_EQ(outcome.result, EVTranscodeResult_HelperCrashed);
+}
+
+TEST_F(HelperIsolationTest, GarbledReportStopsTheHelper) {
+    SVTranscodeOutcome outcome = RunWith("echo 'this is not a report' >&3\nexec sleep 600");
+    EXPECT_EQ(outcome.result, EVTranscodeResult_HelperCrashed);
+}
+
+TEST_F(HelperIsolationTest, HangWithoutProgressIsKilledByTheWatchdog) {
+    SVTranscodeOutcome outcome =
+        RunWith("echo 'P pos=1000 dur=5000000 frames=1' >&3\nexec sleep 600", 500ms);
+    EXPECT_EQ(outcome.result, EVTranscodeResult_HelperHung);
+    EXPECT_NE(outcome.message.find(L"500 milliseconds"), std::wstring::npos);
+}
+
+TEST_F(HelperIsolationTest, HelperThatKeepsTheReportOpenAfterExitingIsStillReaped) {
+    // The background child holds descriptor 3 open; the helper itself is gone.
+    SVTranscodeOutcome outcome = RunWith("sleep 600 &\necho 'R code=4 msg=failed' >&3\nexit 1");
+    EXPECT_EQ(outcome.result, EVTranscodeResult_ConversionFailed);
+    EXPECT_EQ(outcome.message, L"failed");
+}
+
+TEST_F(HelperIsolationTest, WatchdogDoesNotCountPausedTime) {
+    SVConversionOptions options;
+    options.helperExecutable =
+        m_media
+            .Script("helper.sh",
+                    "echo 'P pos=1000 dur=5000000 frames=1' >&3\n"
+                    "sleep 1\necho 'P pos=2000 dur=5000000 frames=2' >&3\nexec sleep 600")
+            .string();
+    options.watchdog = 700ms;
+    std::atomic<int> reports = 0;
+    options.onProgress = [&](const SVConversionProgress&) { ++reports; };
+    CVConversion conversion({m_media.Path("in.mp4"), m_media.Path("out.mp4"), 10, {}}, options);
+    SVTranscodeOutcome outcome;
+    std::jthread runner([&] { outcome = conversion.Wait(); });
+    while (reports == 0) {
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(conversion.Pause());
+    std::this_thread::sleep_for(2s);  // far beyond the watchdog
+    EXPECT_EQ(conversion.State(), EVConversionState_Running) << "paused, not hung";
+    ASSERT_TRUE(conversion.Continue());
+    runner.join();  // the second report arrives, then the stand-in hangs for real
+    EXPECT_EQ(reports, 2);
+    EXPECT_EQ(outcome.result, EVTranscodeResult_HelperHung);
+}
+
+TEST_F(HelperIsolationTest, MissingHelperIsReportedNotRaised) {
+    SVConversionOptions options;
+    options.helperExecutable = (m_media.Folder() / "no-such-helper").string();
+    CVConversion conversion({m_media.Path("in.mp4"), m_media.Path("out.mp4"), 10, {}}, options);
+    SVTranscodeOutcome outcome = conversion.Wait();
+    EXPECT_EQ(outcome.result, EVTranscodeResult_HelperCrashed);
+    EXPECT_NE(outcome.message.find(L"could not be started"), std::wstring::npos);
+}
+
+TEST_F(HelperIsolationTest, CallerGoesOnWithARealConversionAfterAFailure) {
+    ASSERT_EQ(RunWith("kill -KILL $$").result, EVTranscodeResult_HelperCrashed);
+    m_media.Still("in.png", 32, 32);
+    CVConversion conversion({m_media.Path("in.png"), m_media.Path("ok.jpg"), 15, {}});
+    EXPECT_EQ(conversion.Wait().result, EVTranscodeResult_Completed);
+    EXPECT_TRUE(std::filesystem::exists(m_media.Folder() / "ok.jpg"));
+}
+
+TEST_F(HelperIsolationTest, ProbeOfAHangingHelperRaises) {
+    SVProbeOptions options;
+    options.helperExecutable = m_media.Script("probe.sh", "exec sleep 600").string();
+    options.watchdog = 300ms;
+    try {
+        CVMediaProbe(options).Probe(m_media.Path("any.mp4"));
+        FAIL() << "no exception";
+    } catch (const CQException& error) {
+        EXPECT_TRUE(error.HasErrorCode(TranscodeErrorCode(EVTranscodeResult_HelperHung)));
+    }
+}

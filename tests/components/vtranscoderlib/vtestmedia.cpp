@@ -1,0 +1,184 @@
+#include "vtestmedia.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "qlib/qsys/textcodec.h"
+
+extern char** environ;
+
+int SVInspection::Count(const std::string& type) const {
+    return static_cast<int>(std::count_if(streams.begin(), streams.end(),
+                                          [&](const auto& stream) { return stream.type == type; }));
+}
+
+const SVInspectedStream& SVInspection::First(const std::string& type) const {
+    for (const SVInspectedStream& stream : streams) {
+        if (stream.type == type) {
+            return stream;
+        }
+    }
+    static const SVInspectedStream none;
+    ADD_FAILURE() << "no " << type << " stream";
+    return none;
+}
+
+CVTestMedia::CVTestMedia() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/vtranscoder-test-XXXXXX";
+    char* made = mkdtemp(pattern.data());
+    if (!made) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    m_folder = made;
+}
+
+CVTestMedia::~CVTestMedia() {
+    std::error_code ignored;
+    // Restore write permission of folders a test made read-only, so that removal succeeds.
+    for (auto& entry : std::filesystem::recursive_directory_iterator(m_folder, ignored)) {
+        if (entry.is_directory(ignored)) {
+            chmod(entry.path().c_str(), 0755);
+        }
+    }
+    std::filesystem::remove_all(m_folder, ignored);
+}
+
+std::wstring CVTestMedia::Path(const std::string& name) const {
+    return qsys::FromUtf8((m_folder / name).string());
+}
+
+std::filesystem::path CVTestMedia::Make(const std::string& name,
+                                        const std::vector<std::string>& arguments) {
+    std::filesystem::path output = m_folder / name;
+    std::vector<std::string> command{"ffmpeg", "-nostdin", "-v", "error", "-y"};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    command.push_back(output.string());
+    std::vector<char*> argv;
+    for (std::string& argument : command) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    int status = -1;
+    if (posix_spawnp(&pid, "ffmpeg", nullptr, nullptr, argv.data(), environ) == 0) {
+        waitpid(pid, &status, 0);
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "ffmpeg failed making " << name;
+    return output;
+}
+
+std::filesystem::path CVTestMedia::Video(const std::string& name, double seconds, int width,
+                                         int height, int frameRate, int audioStreams) {
+    std::string duration = std::to_string(seconds);
+    std::vector<std::string> arguments{
+        "-f", "lavfi", "-i",
+        "testsrc2=size=" + std::to_string(width) + "x" + std::to_string(height) +
+            ":rate=" + std::to_string(frameRate) + ":duration=" + duration};
+    for (int i = 0; i < audioStreams; ++i) {
+        arguments.insert(arguments.end(), {"-f", "lavfi", "-i",
+                                           "sine=frequency=" + std::to_string(440 + 110 * i) +
+                                               ":sample_rate=44100:duration=" + duration});
+    }
+    for (int i = 0; i <= audioStreams; ++i) {
+        arguments.insert(arguments.end(), {"-map", std::to_string(i)});
+    }
+    arguments.insert(arguments.end(), {"-ac", "2", "-pix_fmt", "yuv420p"});
+    if (name.ends_with(".mp4") || name.ends_with(".mkv")) {
+        arguments.insert(arguments.end(),
+                         {"-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac"});
+    }
+    return Make(name, arguments);
+}
+
+std::filesystem::path CVTestMedia::Still(const std::string& name, int width, int height) {
+    return Make(name, {"-f", "lavfi", "-i",
+                       "testsrc2=size=" + std::to_string(width) + "x" + std::to_string(height),
+                       "-frames:v", "1"});
+}
+
+std::filesystem::path CVTestMedia::Tone(const std::string& name, double seconds, int channels,
+                                        int sampleRate) {
+    return Make(name, {"-f", "lavfi", "-i",
+                       "sine=frequency=440:sample_rate=" + std::to_string(sampleRate) +
+                           ":duration=" + std::to_string(seconds),
+                       "-ac", std::to_string(channels)});
+}
+
+std::filesystem::path CVTestMedia::Text(const std::string& name, const std::string& content) {
+    std::filesystem::path path = m_folder / name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+}
+
+std::filesystem::path CVTestMedia::Script(const std::string& name, const std::string& body) {
+    std::filesystem::path path = Text(name, "#!/bin/sh\n" + body + "\n");
+    chmod(path.c_str(), 0755);
+    return path;
+}
+
+std::vector<std::string> CVTestMedia::Names(const std::filesystem::path& folder) const {
+    std::vector<std::string> names;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(folder.empty() ? m_folder : folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+SVInspection CVTestMedia::Inspect(const std::filesystem::path& path) {
+    SVInspection inspection;
+    AVFormatContext* context = nullptr;
+    if (avformat_open_input(&context, path.c_str(), nullptr, nullptr) < 0) {
+        ADD_FAILURE() << "cannot open " << path;
+        return inspection;
+    }
+    avformat_find_stream_info(context, nullptr);
+    inspection.demuxer = context->iformat->name;
+    if (auto* brand = av_dict_get(context->metadata, "major_brand", nullptr, 0)) {
+        inspection.brand = brand->value;
+    }
+    if (context->duration != AV_NOPTS_VALUE) {
+        inspection.durationSeconds = static_cast<double>(context->duration) / AV_TIME_BASE;
+    }
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        const AVStream* stream = context->streams[i];
+        const AVCodecParameters* parameters = stream->codecpar;
+        SVInspectedStream facts;
+        facts.type = av_get_media_type_string(parameters->codec_type)
+                         ? av_get_media_type_string(parameters->codec_type)
+                         : "";
+        facts.codec = avcodec_get_name(parameters->codec_id);
+        facts.width = parameters->width;
+        facts.height = parameters->height;
+        if (stream->avg_frame_rate.den > 0) {
+            facts.frameRate = av_q2d(stream->avg_frame_rate);
+        }
+        facts.channels = parameters->ch_layout.nb_channels;
+        facts.sampleRate = parameters->sample_rate;
+        facts.bitRate = parameters->bit_rate;
+        facts.profile = parameters->profile;
+        facts.level = parameters->level;
+        inspection.streams.push_back(facts);
+    }
+    AVPacket* packet = av_packet_alloc();
+    while (av_read_frame(context, packet) >= 0) {
+        ++inspection.streams[static_cast<size_t>(packet->stream_index)].frames;
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    avformat_close_input(&context);
+    return inspection;
+}

@@ -1,0 +1,69 @@
+#pragma once
+// CVTestMedia: a temporary folder for one test, with media made in it by the ffmpeg command
+// line tool, and SVInspection, what libavformat reads back from a file. Short, small media
+// keep the suite quick.
+//
+// One instance per test; removes its folder (and everything in it) when destroyed.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+struct SVInspectedStream {
+    std::string type;   // "video", "audio"
+    std::string codec;  // FFmpeg's codec name
+    int width = 0;
+    int height = 0;
+    double frameRate = 0.0;  // average
+    int64_t frames = 0;      // packets counted
+    int channels = 0;
+    int sampleRate = 0;
+    int64_t bitRate = 0;
+    int profile = -99;
+    int level = -99;
+};
+
+struct SVInspection {
+    std::string demuxer;
+    std::string brand;  // ISO files' major brand
+    double durationSeconds = 0.0;
+    std::vector<SVInspectedStream> streams;
+
+    int Count(const std::string& type) const;
+    const SVInspectedStream& First(const std::string& type) const;
+};
+
+class CVTestMedia {
+public:
+    CVTestMedia();
+    ~CVTestMedia();
+    CVTestMedia(const CVTestMedia&) = delete;
+    CVTestMedia& operator=(const CVTestMedia&) = delete;
+
+    const std::filesystem::path& Folder() const { return m_folder; }
+    std::wstring Path(const std::string& name) const;
+
+    // Runs ffmpeg with the arguments, writing `name` in the folder; fails the test on error.
+    std::filesystem::path Make(const std::string& name, const std::vector<std::string>& arguments);
+    // testsrc2 video with `audioStreams` sine tones (stereo), H.264 + AAC unless the name asks
+    // for another container.
+    std::filesystem::path Video(const std::string& name, double seconds, int width, int height,
+                                int frameRate, int audioStreams = 1);
+    // A still picture of testsrc2.
+    std::filesystem::path Still(const std::string& name, int width, int height);
+    // A sine tone.
+    std::filesystem::path Tone(const std::string& name, double seconds, int channels = 2,
+                               int sampleRate = 44100);
+    // A file of the given text.
+    std::filesystem::path Text(const std::string& name, const std::string& content);
+    // An executable shell script (a stand-in helper).
+    std::filesystem::path Script(const std::string& name, const std::string& body);
+
+    // The names in a folder (default: the test folder), hidden ones included.
+    std::vector<std::string> Names(const std::filesystem::path& folder = {}) const;
+
+    static SVInspection Inspect(const std::filesystem::path& path);
+
+private:
+    std::filesystem::path m_folder;
+};
