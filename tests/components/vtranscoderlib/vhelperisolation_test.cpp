@@ -80,9 +80,9 @@ TEST_F(HelperIsolationTest, WatchdogDoesNotCountPausedTime) {
         m_media
             .Script("helper.sh",
                     "echo 'P pos=1000 dur=5000000 frames=1' >&3\n"
-                    "sleep 1\necho 'P pos=2000 dur=5000000 frames=2' >&3\nexec sleep 600")
+                    "sleep 0.5\necho 'P pos=2000 dur=5000000 frames=2' >&3\nexec sleep 600")
             .string();
-    options.watchdog = 700ms;
+    options.watchdog = 1500ms;  // well above the half second between the reports
     std::atomic<int> reports = 0;
     options.onProgress = [&](const SVConversionProgress&) { ++reports; };
     CVConversion conversion({m_media.Path("in.mp4"), m_media.Path("out.mp4"), 10, {}}, options);
@@ -92,7 +92,7 @@ TEST_F(HelperIsolationTest, WatchdogDoesNotCountPausedTime) {
         std::this_thread::sleep_for(10ms);
     }
     ASSERT_TRUE(conversion.Pause());
-    std::this_thread::sleep_for(2s);  // far beyond the watchdog
+    std::this_thread::sleep_for(3s);  // far beyond the watchdog
     EXPECT_EQ(conversion.State(), EVConversionState_Running) << "paused, not hung";
     ASSERT_TRUE(conversion.Continue());
     runner.join();  // the second report arrives, then the stand-in hangs for real
