@@ -24,8 +24,10 @@ struct CVTranscodePipeline::Lane {
     AVCodecContextPtr decoder;
     std::optional<CVFilterChain> filter;
     AVCodecContextPtr encoder;
-    AVStream* output = nullptr;  // owned by the output context
-    int64_t startOffset = 0;     // the source's start, in the input stream's time base
+    SVLanePlan plan;
+    AVRational sourceRate{0, 1};  // video: the source's frame rate as far as it is known
+    AVStream* output = nullptr;   // owned by the output context
+    int64_t startOffset = 0;      // the source's start, in the input stream's time base
     int64_t nextTimestamp = AV_NOPTS_VALUE;
     bool inputEnded = false;  // the filter chain has been told the input ended
     int64_t decodedFrames = 0;
@@ -93,8 +95,21 @@ CVTranscodePipeline::CVTranscodePipeline(const SVHelperRequest& request,
 
 CVTranscodePipeline::~CVTranscodePipeline() = default;
 
+std::vector<SVLanePlan> CVTranscodePipeline::Plan() {
+    if (m_lanes.empty()) {
+        SetUpLanes();
+    }
+    std::vector<SVLanePlan> plans;
+    for (const auto& lane : m_lanes) {
+        plans.push_back(lane->plan);
+    }
+    return plans;
+}
+
 void CVTranscodePipeline::Run() {
-    SetUpLanes();
+    if (m_lanes.empty()) {
+        SetUpLanes();
+    }
     OpenOutput();
     ReadSource();
     for (auto& lane : m_lanes) {
@@ -141,6 +156,18 @@ void CVTranscodePipeline::AddLane(int streamIndex) {
     lane->input = m_input.Context()->streams[streamIndex];
     lane->isVideo = lane->input->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
     lane->decoder = m_input.OpenDecoder(streamIndex);
+    lane->plan.inputIndex = streamIndex;
+    lane->plan.isVideo = lane->isVideo;
+    if (lane->isVideo) {
+        lane->sourceRate = av_guess_frame_rate(m_input.Context(), lane->input, nullptr);
+        SVSourceVideo source{lane->decoder->width, lane->decoder->height,
+                             av_guess_sample_aspect_ratio(m_input.Context(), lane->input, nullptr),
+                             lane->sourceRate, HasAlpha(lane->decoder->pix_fmt)};
+        lane->plan.video = CVConversionPlan::PlanVideo(m_format, m_settings, source);
+    } else {
+        SVSourceAudio source{lane->decoder->ch_layout.nb_channels, lane->decoder->sample_rate};
+        lane->plan.audio = CVConversionPlan::PlanAudio(m_format, m_settings, source);
+    }
     int64_t start = m_input.Context()->start_time;
     if (start != AV_NOPTS_VALUE) {
         lane->startOffset = av_rescale_q(start, AV_TIME_BASE_Q, lane->input->time_base);
@@ -164,22 +191,15 @@ void CVTranscodePipeline::OpenOutput() {
     for (auto& lane : m_lanes) {
         AVStream* input = lane->input;
         if (lane->isVideo) {
-            SVSourceVideo source{lane->decoder->width, lane->decoder->height,
-                                 av_guess_sample_aspect_ratio(m_input.Context(), input, nullptr),
-                                 av_guess_frame_rate(m_input.Context(), input, nullptr),
-                                 HasAlpha(lane->decoder->pix_fmt)};
-            SVVideoPlan plan = CVConversionPlan::PlanVideo(m_format, m_settings, source);
             lane->filter = CVFilterChain::ForVideo(lane->decoder.get(), input->time_base,
-                                                   source.frameRate, plan.filter);
-            lane->encoder =
-                CVEncoderFactory::OpenVideo(m_format, plan, lane->filter->Sink(), globalHeader);
+                                                   lane->sourceRate, lane->plan.video.filter);
+            lane->encoder = CVEncoderFactory::OpenVideo(m_format, lane->plan.video,
+                                                        lane->filter->Sink(), globalHeader);
         } else {
-            SVSourceAudio source{lane->decoder->ch_layout.nb_channels, lane->decoder->sample_rate};
-            SVAudioPlan plan = CVConversionPlan::PlanAudio(m_format, m_settings, source);
-            lane->filter =
-                CVFilterChain::ForAudio(lane->decoder.get(), input->time_base, plan.filter);
-            lane->encoder =
-                CVEncoderFactory::OpenAudio(m_format, plan, lane->filter->Sink(), globalHeader);
+            lane->filter = CVFilterChain::ForAudio(lane->decoder.get(), input->time_base,
+                                                   lane->plan.audio.filter);
+            lane->encoder = CVEncoderFactory::OpenAudio(m_format, lane->plan.audio,
+                                                        lane->filter->Sink(), globalHeader);
             if (!(lane->encoder->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE)) {
                 lane->filter->SetFrameSize(lane->encoder->frame_size);
             }

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "components/vtranscoderlib/helper/vavpointers.h"
+#include "components/vtranscoderlib/helper/vconversionplan.h"
 #include "components/vtranscoderlib/helper/vfilterchain.h"
 #include "components/vtranscoderlib/helper/vinputmedia.h"
 #include "components/vtranscoderlib/vhelperrequest.h"
@@ -35,6 +36,14 @@ struct SVPipelineObserver {
     std::function<void(int64_t bytes)> alive;
 };
 
+// What one lane of the pipeline makes of its source stream.
+struct SVLanePlan {
+    int inputIndex = -1;
+    bool isVideo = false;
+    SVVideoPlan video;  // for a picture lane
+    SVAudioPlan audio;  // for a sound lane
+};
+
 class CVTranscodePipeline {
 public:
     // Opens the source and checks the request. Raises CVTranscodeError.
@@ -44,6 +53,9 @@ public:
     CVTranscodePipeline(const CVTranscodePipeline&) = delete;
     CVTranscodePipeline& operator=(const CVTranscodePipeline&) = delete;
 
+    // The streams the conversion reads, in output order, and what it makes of them; opens the
+    // decoders, writes nothing. Raises CVTranscodeError.
+    std::vector<SVLanePlan> Plan();
     // Converts the whole source into the output file. Raises CVTranscodeError.
     void Run();
 

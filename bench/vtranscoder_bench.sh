@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# Side-by-side benchmark of the conversion engine and the ffmpeg command line: same inputs,
+# same filters and encoder settings, several runs each. Prints per case the median times, the
+# ratio ours/ffmpeg and the quality of both outputs against the source (PSNR in dB for
+# pictures, SDR in dB for sound), with the equivalent ffmpeg command.
+#
+#     bench/vtranscoder_bench.sh            # RUNS=5 by default; RUNS=3 bench/... for a quick look
+#
+# Builds the engine with the "bench" preset (Release) into build/bench, makes its inputs in a
+# temporary folder and removes them at the end. Not run by CI.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+BUILD="${BUILD:-$ROOT/build/bench}"
+RUNS="${RUNS:-5}"
+WORK="$(mktemp -d "${TMPDIR:-/tmp}/vtranscoder-bench-XXXXXX")"
+trap 'rm -rf "$WORK"' EXIT
+
+cmake --preset bench -B "$BUILD" >/dev/null
+cmake --build "$BUILD" -j2 --target vtranscode_bench ZeltoVTranscodeHelper >/dev/null
+BENCH="$BUILD/bench/vtranscode_bench"
+export VTRANSCODE_HELPER="$BUILD/components/vtranscoderlib/ZeltoVTranscodeHelper"
+
+echo "Making inputs in $WORK ..."
+for size in 640x480 1280x720; do
+  ffmpeg -nostdin -v error -y \
+    -f lavfi -i "testsrc2=size=$size:rate=30:duration=20" \
+    -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=20" \
+    -ac 2 -c:v libx264 -preset medium -crf 23 -pix_fmt yuv420p -c:a aac -b:a 128k \
+    "$WORK/in$size.mp4"
+done
+ffmpeg -nostdin -v error -y -f lavfi -i "testsrc2=size=1920x1080" -frames:v 1 "$WORK/still.png"
+
+now() { date +%s.%N; }
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# Seconds one run of a command takes.
+timed() {
+  local start end
+  start=$(now)
+  "$@" >/dev/null
+  end=$(now)
+  awk -v a="$start" -v b="$end" 'BEGIN { print b - a }'
+}
+
+# PSNR (average over planes and frames) of an output's pictures against the reference chain.
+psnr() {
+  local output=$1 source=$2 reference=$3 kind=$4 format=yuv420p
+  [ "$kind" = image ] && format=rgb24
+  ffmpeg -nostdin -hide_banner -nostats -v info -i "$output" -i "$source" -lavfi \
+    "[1:v]$reference,format=$format[ref];[0:v]setsar=1,format=$format[out];[out][ref]psnr" \
+    -f null - 2>&1 | sed -n 's/.*PSNR .*average:\([^ ]*\).*/\1/p' | tail -1
+}
+
+# Signal-to-distortion ratio of an output's sound against the source, averaged over channels.
+sdr() {
+  local output=$1 source=$2
+  local format="aformat=sample_fmts=flt:sample_rates=48000:channel_layouts=stereo"
+  ffmpeg -nostdin -hide_banner -nostats -v info -i "$output" -i "$source" -lavfi \
+    "[0:a]$format[out];[1:a]$format[ref];[out][ref]asdr" -f null - 2>&1 |
+    sed -n 's/.*SDR ch[0-9]*: *\([-0-9.]*\) dB.*/\1/p' | awk '{ s += $1 } END { if (NR) printf "%.2f", s / NR }'
+}
+
+printf '\n%-34s %9s %9s %7s %10s %10s\n' "case" "ours s" "ffmpeg s" "ratio" "ours dB" "ffmpeg dB"
+
+# run_case <label> <kind: video|audio|image> <source> <extension> <format> [settings...]
+run_case() {
+  local label=$1 kind=$2 source=$3 extension=$4 format=$5
+  shift 5
+  local ours="$WORK/ours.$extension" theirs="$WORK/ffmpeg.$extension"
+  local common=(--source "$source" --format "$format" "$@")
+  local command
+  command=$("$BENCH" ffmpeg "${common[@]}" --output "$theirs")
+  local ourTimes=() theirTimes=()
+  for ((run = 0; run < RUNS; run++)); do
+    ourTimes+=("$(timed "$BENCH" run "${common[@]}" --output "$ours")")
+    theirTimes+=("$(timed bash -c "$command")")
+  done
+  local ourMedian theirMedian ratio ourQuality theirQuality
+  ourMedian=$(printf '%s\n' "${ourTimes[@]}" | median)
+  theirMedian=$(printf '%s\n' "${theirTimes[@]}" | median)
+  ratio=$(awk -v a="$ourMedian" -v b="$theirMedian" 'BEGIN { print a / b }')
+  if [ "$kind" = audio ]; then
+    ourQuality=$(sdr "$ours" "$source")
+    theirQuality=$(sdr "$theirs" "$source")
+  else
+    local reference
+    reference=$("$BENCH" reference "${common[@]}" --output "$ours")
+    ourQuality=$(psnr "$ours" "$source" "$reference" "$kind")
+    theirQuality=$(psnr "$theirs" "$source" "$reference" "$kind")
+  fi
+  printf '%-34s %9.3f %9.3f %7.3f %10s %10s\n' "$label" "$ourMedian" "$theirMedian" "$ratio" \
+    "$ourQuality" "$theirQuality"
+  echo "    ffmpeg: ${command//$WORK\//}"
+}
+
+for size in 640x480 1280x720; do
+  input="$WORK/in$size.mp4"
+  run_case "(a) $size fmt 10 320x240 30fps 768k" video "$input" mp4 10 \
+    --video-width 320 --video-height 240 --frame-rate 30 --video-bit-rate 768000 \
+    --audio-bit-rate 128000
+  run_case "(b) $size fmt 9 176x144 15fps 192k" video "$input" mp4 9 \
+    --video-width 176 --video-height 144 --frame-rate 15 --video-bit-rate 192000
+  run_case "(c) $size fmt 25 176x144 15fps" video "$input" 3gp 25 \
+    --video-width 176 --video-height 144 --frame-rate 15
+  run_case "(d) $size fmt 11 128k (SDR)" audio "$input" m4a 11 --audio-bit-rate 128000
+done
+for entry in 15:jpg 16:bmp 17:png 18:gif; do
+  run_case "(e) still fmt ${entry%%:*} 640x480" image "$WORK/still.png" "${entry##*:}" \
+    "${entry%%:*}" --image-width 640 --image-height 480
+done
+echo
+echo "Median of $RUNS runs each; machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)."
