@@ -43,14 +43,14 @@ CComClassRegistration RegisterComClass(REFCLSID clsid, std::wstring displayName)
 }
 
 // Registers T with the singleton factory (one shared instance); `factory`, when given, receives
-// the factory (for CComSingletonFactory::Instance).
+// a reference to the factory (for CComSingletonFactory::Instance).
 template <class T>
 CComClassRegistration RegisterComSingleton(REFCLSID clsid, std::wstring displayName,
-                                           CComPtr<CComSingletonFactory<T>>* factory = nullptr) {
+                                           CComSingletonFactory<T>** factory = nullptr) {
     CComPtr<CComSingletonFactory<T>> created;
     ThrowIfFailed(CreateComObject(&created));
     if (factory != nullptr) {
-        *factory = created;
+        created.CopyTo(factory);
     }
     return CComClassRegistration(clsid, std::move(displayName), std::move(created));
 }

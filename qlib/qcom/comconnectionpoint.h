@@ -1,7 +1,8 @@
 #pragma once
-// CComConnectionPoint<I>: a connection point for the outgoing interface I (a C++ interface
-// type; for a dispinterface, a type deriving from IDispatch that names the dispinterface's IID
-// in k_iid). It lives inside its container object (CComConnectionPointContainer owns it) and
+// CComConnectionPoint<I>: a connection point for the outgoing interface I. For an outgoing
+// dispinterface (which has no C++ type of its own) I is IDispatch and the point is made with
+// the dispinterface's IID; sinks answer that IID with their IDispatch. It lives inside its
+// container object (CComConnectionPointContainer owns it) and
 // shares that object's lifetime: AddRef and Release go to the container, QueryInterface
 // answers IConnectionPoint and IUnknown with the point itself (a point is an object of its own
 // to its clients).
@@ -11,7 +12,7 @@
 // that names no connection answers CONNECT_E_NOCONNECTION. Sinks() takes a snapshot for
 // firing an event, so that sinks may advise and unadvise while an event goes out:
 //
-//     for (const CComPtr<IVEventListener>& sink : m_point->Sinks()) { sink->Invoke(...); }
+//     for (const CComPtr<IDispatch>& sink : m_events.Sinks()) { sink->Invoke(1, ...); }
 //
 // A class that must do more on Advise or Unadvise derives from CComConnectionPoint<I>,
 // overrides them and calls these.
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "qlib/qcom/connectionpoint.h"
+#include "qlib/qcom/dispatch.h"
 
 // The part of CComConnectionPoint that does not depend on I.
 class CComConnectionPointImpl : public IConnectionPoint {
@@ -64,6 +66,10 @@ class CComConnectionPoint : public CComConnectionPointImpl {
 public:
     explicit CComConnectionPoint(IConnectionPointContainer& container)
         : CComConnectionPointImpl(container, IidOf<I>()) {}
+    // A point for an outgoing dispinterface `iid`.
+    CComConnectionPoint(IConnectionPointContainer& container,
+                        REFIID iid) requires std::is_same_v<I, IDispatch>
+        : CComConnectionPointImpl(container, iid) {}
 
     HRESULT Advise(IUnknown* sink, DWORD* cookie) override {
         if (sink == nullptr || cookie == nullptr) {
@@ -71,7 +77,7 @@ public:
         }
         *cookie = 0;
         void* raw = nullptr;
-        if (FAILED(sink->QueryInterface(IidOf<I>(), &raw)) || raw == nullptr) {
+        if (FAILED(sink->QueryInterface(ConnectionInterface(), &raw)) || raw == nullptr) {
             return CONNECT_E_CANNOTCONNECT;
         }
         CComPtr<IUnknown> held;

@@ -6,9 +6,11 @@
 //         : public CComObjectBase<CComDispatchImpl<IVTranscodeService>,
 //                                 CComConnectionPointContainer> {
 //     public:
-//         CService() : m_events(AddConnectionPoint<CComConnectionPoint<IVEventListener>>()) {}
+//         CService()
+//             : m_events(AddConnectionPoint<CComConnectionPoint<IDispatch>>(DIID_VEventListener))
+//             {}
 //     private:
-//         CComConnectionPoint<IVEventListener>& m_events;
+//         CComConnectionPoint<IDispatch>& m_events;  // an outgoing dispinterface
 //     };
 //
 // The container owns its points; they live as long as the object. Points are added only while

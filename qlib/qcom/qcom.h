@@ -30,8 +30,8 @@
 //     class CGreeter final : public CComObjectBase<CComDispatchImpl<IGreeter>> {
 //     public:
 //         HRESULT Greet(BSTR name, const VARIANT& title, BSTR* greeting) override {
-//             *greeting = L"Hello " + (title.IsMissing() ? L"" : title.Get<BSTR>() + L" ") + name;
-//             return S_OK;
+//             *greeting = L"Hello " + (title.Vt() == VT_BSTR ? title.Get<BSTR>() + L" " : L"") +
+//             name; return S_OK;
 //         }
 //     };
 //     auto registration = RegisterComClass<CGreeter>(CLSID_Greeter, L"Sample::Greeter");
