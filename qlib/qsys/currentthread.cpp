@@ -1,7 +1,6 @@
 #include "qlib/qsys/currentthread.h"
 
 #include <pthread.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "qlib/qsys/textcodec.h"
@@ -40,17 +39,6 @@ std::wstring GetCurrentThreadName() {
         return {};
     }
     return FromUtf8(name);
-}
-
-uint64_t GetTickCount64() {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000u +
-           static_cast<uint64_t>(now.tv_nsec) / 1'000'000u;
-}
-
-uint32_t GetTickCount() {
-    return static_cast<uint32_t>(GetTickCount64());
 }
 
 }  // namespace qsys

@@ -21,10 +21,4 @@ bool SetCurrentThreadName(std::wstring_view name);
 // The calling thread's name as the system keeps it.
 std::wstring GetCurrentThreadName();
 
-// Milliseconds since an arbitrary fixed point (CLOCK_MONOTONIC), cut to 32 bits: wraps after
-// about 49.7 days, so compare two readings by their unsigned difference only.
-uint32_t GetTickCount();
-// The same count, not cut.
-uint64_t GetTickCount64();
-
 }  // namespace qsys

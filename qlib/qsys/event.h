@@ -9,21 +9,18 @@
 #include <mutex>
 #include <vector>
 
-#include "qlib/qsys/waitableobject.h"
+#include "qlib/qsys/eventobject.h"
 
 namespace qsys {
 
-enum class EventReset { Auto, Manual };
-enum class EventState { NonSignaled, Signaled };
-
-class Event : public WaitableObject {
+class Event : public EventObject {
 public:
     Event(EventReset reset, EventState initial);
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
 
-    void Set();
-    void Reset();
+    void Set() override;
+    void Reset() override;
 
 protected:
     bool TryAcquire() override;

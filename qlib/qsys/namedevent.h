@@ -20,14 +20,13 @@
 #include <memory>
 #include <string_view>
 
-#include "qlib/qsys/event.h"
-#include "qlib/qsys/waitableobject.h"
+#include "qlib/qsys/eventobject.h"
 
 namespace qsys {
 
 struct NamedEventState;
 
-class NamedEvent : public WaitableObject {
+class NamedEvent : public EventObject {
 public:
     // Opens the event of that name, creating it with `initial` when it does not exist yet (the
     // state of an existing event is kept). Throws std::system_error: EINVAL for an empty name,
@@ -37,9 +36,9 @@ public:
     NamedEvent(const NamedEvent&) = delete;
     NamedEvent& operator=(const NamedEvent&) = delete;
 
-    void Set();
+    void Set() override;
     // Takes away a pending signal (a stale request left from an earlier run, for example).
-    void Reset();
+    void Reset() override;
     [[nodiscard]] WaitStatus Wait(std::chrono::milliseconds timeout = k_infinite) override;
 
     // Removes the name's semaphore and lock file; handles already open keep working, and the

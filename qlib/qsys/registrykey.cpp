@@ -43,15 +43,16 @@ RegistryKey RegistryKey::OpenSubKey(std::wstring_view relative, RegistryDisposit
 RegistryKey RegistryKey::OpenPath(RegistryPath path, RegistryDisposition disposition,
                                   RegistryAccess access) {
     RegistryKey key(RegistryHive::ForRoot(path.Root()), std::move(path), access);
-    if (disposition == RegistryDisposition::CreateIfMissing) {
+    const bool exists = key.m_hive.Load().Find(key.m_path.Levels()) != nullptr;
+    if (!exists && disposition == RegistryDisposition::OpenExisting) {
+        ThrowKeyNotFound(key.m_path);
+    }
+    if (!exists) {
         CheckKeyNames(key.m_path.Levels());
         key.m_hive.Update(
             [&](RegistryKeyNode& root) { return root.Create(key.m_path.Levels()).second; });
-    } else {
-        key.LoadKey();
-        if (access == RegistryAccess::ReadWrite) {
-            key.m_hive.CheckWritable();
-        }
+    } else if (access == RegistryAccess::ReadWrite) {
+        key.m_hive.CheckWritable();
     }
     return key;
 }

@@ -31,9 +31,9 @@ enum class RegistryAccess { Read, ReadWrite };
 
 class RegistryKey {
 public:
-    // Opens the key at `path`. CreateIfMissing creates it and its missing parents (a change:
-    // it needs a writable hive whatever `access` says). ReadWrite checks now that the hive
-    // may be written.
+    // Opens the key at `path`. CreateIfMissing creates it and its missing parents when it does
+    // not exist (a change: that needs a writable hive whatever `access` says). ReadWrite
+    // checks now that the hive may be written.
     static RegistryKey Open(std::wstring_view path,
                             RegistryDisposition disposition = RegistryDisposition::OpenExisting,
                             RegistryAccess access = RegistryAccess::Read);

@@ -1,6 +1,7 @@
 #pragma once
 // WaitableObject is the base of the objects a thread can wait on, alone (Wait) or together
-// with others (WaitForAny): the in-process Event and the NamedEvent shared between processes.
+// with others (WaitForAny): the events (EventObject: the in-process Event and the NamedEvent
+// shared between processes).
 // WaitForAny is the wait on several objects at once that a worker needs to wait for its stop
 // request and a request from another process together.
 //

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "qlib/qsys/event.h"
 #include "qlib/qsys/kernelobjectname.h"
 #include "tests/qlib/qsys/testsupport.h"
 

@@ -266,6 +266,12 @@ TEST_F(RegistryKeyTest, AHiveThatMayNotBeWrittenStillReads) {
             return 12;
         }
         if (ErrorOf([] {
+                RegistryKey::Open(L"HKEY_LOCAL_MACHINE\\Software\\Zelto",
+                                  RegistryDisposition::CreateIfMissing);
+            }) != 0) {
+            return 15;  // an existing key opens for reading even when asked to create it
+        }
+        if (ErrorOf([] {
                 RegistryKey::Open(L"HKEY_LOCAL_MACHINE\\Software\\New",
                                   RegistryDisposition::CreateIfMissing);
             }) != EACCES) {
