@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "qlib/qsys/textcodec.h"
+#include "qlib/qutilitylib/qbuf.h"
+#include "qlib/qutilitylib/qlockholder.h"
 
 namespace {
 
@@ -188,4 +190,36 @@ std::wstring CQStringHelper::MultiByteToString(const std::string& text) {
 
 std::string CQStringHelper::StringToMultiByte(std::wstring_view text) {
     return qsys::ToUtf8(text);
+}
+
+std::wstring CQStringHelper::MultiByteToString(const char* bytes, size_t count) {
+    if (bytes == nullptr) {
+        return std::wstring();
+    }
+    const std::string_view text =
+        count == 0 ? std::string_view(bytes) : std::string_view(bytes, count);
+    return qsys::FromUtf8Strict(text).value_or(std::wstring());
+}
+
+void CQStringHelper::StringToMultiByte(std::wstring_view text, CQBuf& buffer) {
+    const std::string bytes = qsys::ToUtf8(text);
+    const CQLockHolder holder(buffer);
+    buffer.Copy(bytes.data(), bytes.size());
+}
+
+std::wstring CQStringHelper::ConvertNewlinesTo(std::wstring_view text) {
+    std::wstring converted;
+    converted.reserve(text.size() + text.size() / 16);
+    for (size_t index = 0; index < text.size(); ++index) {
+        const wchar_t character = text[index];
+        if (character == L'\r' || character == L'\n') {
+            converted += L"\r\n";
+            if (character == L'\r' && index + 1 < text.size() && text[index + 1] == L'\n') {
+                ++index;
+            }
+        } else {
+            converted += character;
+        }
+    }
+    return converted;
 }

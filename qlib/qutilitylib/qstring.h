@@ -11,7 +11,9 @@
 //     CQStringHelper::Format(L"Exception caught in %s (%s : %d)\n", method, file, line);
 //
 // UTF-8 and the process's multibyte text go through qsys's text codec; the locale's multibyte
-// encoding is UTF-8 on the systems we run on.
+// encoding is UTF-8 on the systems we run on. The narrow-string forms are lenient (U+FFFD for
+// bad bytes: texts of the C library, names from the system); the pointer-and-count form is
+// strict, because text read from a file must be taken whole or not at all.
 //
 // Stateless; safe to call from any thread.
 
@@ -22,6 +24,8 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+
+class CQBuf;
 
 class CQStringHelper {
 public:
@@ -91,4 +95,17 @@ public:
 
     // Wide text to multibyte (UTF-8).
     static std::string StringToMultiByte(std::wstring_view text);
+
+    // The strict form for file content: count UTF-8 bytes at bytes (0 = up to the first zero
+    // byte, so an empty block must not be passed with 0 unless it is terminated) to wide text. Text
+    // holding an invalid, truncated or overlong sequence or an encoded surrogate is rejected as a
+    // whole: the result is empty, and that is no error.
+    static std::wstring MultiByteToString(const char* bytes, size_t count);
+
+    // Replaces the buffer's content with the UTF-8 bytes of text (no terminating zero), under
+    // the buffer's lock.
+    static void StringToMultiByte(std::wstring_view text, CQBuf& buffer);
+
+    // text with every line end ("\r\n", a lone "\r" or a lone "\n") written as "\r\n".
+    static std::wstring ConvertNewlinesTo(std::wstring_view text);
 };

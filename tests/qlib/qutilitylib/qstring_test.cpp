@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "qlib/qutilitylib/qbufmalloc.h"
+
 TEST(CQStringHelper, FormatTakesWideStringsForPercentS) {
     const std::wstring method = L"CVTranscodeService::Add";
     const wchar_t* file = L"vtranscodeserviceobj.cpp";
@@ -50,4 +52,27 @@ TEST(CQStringHelper, ConvertsBetweenMultiByteAndWide) {
     EXPECT_EQ(wide, L"Gr\u00FC\u00DF \u20AC \U0001F3AC");
     EXPECT_EQ(CQStringHelper::StringToMultiByte(wide), utf8);
     EXPECT_EQ(CQStringHelper::MultiByteToString("a\xFF"), L"a\uFFFD");
+}
+
+TEST(CQStringHelper, ConvertNewlinesToWritesEveryLineEndAsCrLf) {
+    EXPECT_EQ(CQStringHelper::ConvertNewlinesTo(L"a\nb\r\nc\rd"), L"a\r\nb\r\nc\r\nd");
+    EXPECT_EQ(CQStringHelper::ConvertNewlinesTo(L"\r\r\n\n\n\r"), L"\r\n\r\n\r\n\r\n\r\n");
+    EXPECT_EQ(CQStringHelper::ConvertNewlinesTo(L"no line end"), L"no line end");
+    EXPECT_EQ(CQStringHelper::ConvertNewlinesTo(L""), L"");
+}
+
+TEST(CQStringHelper, ByteFormsAreStrictAndUseTheBuffer) {
+    const std::string utf8 = "caf\xC3\xA9 \xF0\x9F\x8E\xAC";
+    EXPECT_EQ(CQStringHelper::MultiByteToString(utf8.c_str(), 0), L"caf\u00E9 \U0001F3AC");
+    EXPECT_EQ(CQStringHelper::MultiByteToString(utf8.c_str(), 3), L"caf");
+    EXPECT_EQ(CQStringHelper::MultiByteToString(utf8.c_str(), 4), L"") << "cut sequence";
+    EXPECT_EQ(CQStringHelper::MultiByteToString("ok \xC0\xAF", 0), L"") << "overlong form";
+    EXPECT_EQ(CQStringHelper::MultiByteToString("\xED\xA0\x80", 3), L"") << "surrogate";
+    EXPECT_EQ(CQStringHelper::MultiByteToString(nullptr, 0), L"");
+
+    CQBufMalloc buffer;
+    buffer.Copy("old content", 11);
+    CQStringHelper::StringToMultiByte(L"\u00E9t\u00E9", buffer);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(buffer.GetData()), buffer.GetSize()),
+              "\xC3\xA9t\xC3\xA9");
 }
