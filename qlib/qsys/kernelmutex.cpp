@@ -53,15 +53,18 @@ public:
     std::shared_ptr<KernelMutexState> Open(const KernelObjectName& name) {
         const std::string path = name.LockFilePath(".mutex");
         const std::lock_guard lock(m_guard);
-        std::weak_ptr<KernelMutexState>& entry = m_byPath[path];
-        std::shared_ptr<KernelMutexState> state = entry.lock();
-        if (state == nullptr ||
-            state->process != ::getpid()) {  // a state from before fork() is not ours
-            state = std::make_shared<KernelMutexState>();
-            state->lockPath = path;
-            state->lockFile = OpenLockFile(path, name.Mode());
-            entry = state;
+        const auto found = m_byPath.find(path);
+        std::shared_ptr<KernelMutexState> state =
+            found == m_byPath.end() ? nullptr : found->second.lock();
+        // A state from before fork() is the parent's: its lock file description is shared.
+        if (state != nullptr && state->process == ::getpid()) {
+            return state;
         }
+        state = std::make_shared<KernelMutexState>();
+        state->lockPath = path;
+        state->lockFile = OpenLockFile(path, name.Mode());
+        std::erase_if(m_byPath, [](const auto& entry) { return entry.second.expired(); });
+        m_byPath[path] = state;
         return state;
     }
 

@@ -163,16 +163,23 @@ void RunHelper(const std::shared_ptr<NamedEventState>& state) {
     }
 }
 
+// Records why the helper stopped, so that the waiters fail instead of waiting in vain.
+void HelperFailed(NamedEventState& state, int error) {
+    const std::lock_guard lock(state.guard);
+    state.helperError = error;
+    state.helperRunning = false;
+    for (WaitWatcher* watcher : state.watchers) {
+        watcher->Notify();
+    }
+}
+
 void HelperThread(std::shared_ptr<NamedEventState> state) noexcept {
     try {
         RunHelper(state);
     } catch (const std::system_error& error) {
-        const std::lock_guard lock(state->guard);
-        state->helperError = error.code().value();
-        state->helperRunning = false;
-        for (WaitWatcher* watcher : state->watchers) {
-            watcher->Notify();
-        }
+        HelperFailed(*state, error.code().value());
+    } catch (...) {
+        HelperFailed(*state, ENOMEM);
     }
 }
 

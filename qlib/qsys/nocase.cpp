@@ -15,10 +15,21 @@ locale_t InvariantLocale() {
 }  // namespace
 
 wchar_t ToUpperInvariant(wchar_t c) {
+    if (c < 0x80) {  // most names are ASCII; the table lookup costs far more
+        return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - (L'a' - L'A')) : c;
+    }
     const locale_t locale = InvariantLocale();
     const wint_t upper = locale != locale_t{} ? ::towupper_l(static_cast<wint_t>(c), locale)
                                               : ::towupper(static_cast<wint_t>(c));
     return static_cast<wchar_t>(upper);
+}
+
+std::wstring FoldCase(std::wstring_view text) {
+    std::wstring folded(text);
+    for (wchar_t& c : folded) {
+        c = ToUpperInvariant(c);
+    }
+    return folded;
 }
 
 int CompareIgnoreCase(std::wstring_view left, std::wstring_view right) {

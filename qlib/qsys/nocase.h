@@ -5,11 +5,16 @@
 //
 // Stateless; safe to call from any thread.
 
+#include <string>
 #include <string_view>
 
 namespace qsys {
 
 wchar_t ToUpperInvariant(wchar_t c);
+
+// The text upper-cased character by character: a key under which names that differ only in
+// case are equal.
+std::wstring FoldCase(std::wstring_view text);
 
 bool EqualsIgnoreCase(std::wstring_view left, std::wstring_view right);
 

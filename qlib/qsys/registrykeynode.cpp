@@ -7,7 +7,7 @@
 namespace qsys {
 
 RegistryKeyNode::RegistryKeyNode(const RegistryKeyNode& other)
-    : m_name(other.m_name), m_values(other.m_values) {
+    : m_name(other.m_name), m_values(other.m_values), m_valueIndex(other.m_valueIndex) {
     m_subKeys.reserve(other.m_subKeys.size());
     for (const auto& subKey : other.m_subKeys) {
         m_subKeys.push_back(std::make_unique<RegistryKeyNode>(*subKey));
@@ -70,32 +70,32 @@ bool RegistryKeyNode::DeleteSubKey(std::wstring_view name) {
 }
 
 const RegistryValue* RegistryKeyNode::FindValue(std::wstring_view name) const {
-    for (const NamedRegistryValue& entry : m_values) {
-        if (EqualsIgnoreCase(entry.name, name)) {
-            return &entry.value;
-        }
-    }
-    return nullptr;
+    const auto found = m_valueIndex.find(FoldCase(name));
+    return found == m_valueIndex.end() ? nullptr : &m_values[found->second].value;
 }
 
 void RegistryKeyNode::SetValue(std::wstring_view name, RegistryValue value) {
-    for (NamedRegistryValue& entry : m_values) {
-        if (EqualsIgnoreCase(entry.name, name)) {
-            entry.value = std::move(value);
-            return;
-        }
+    const auto [position, added] = m_valueIndex.try_emplace(FoldCase(name), m_values.size());
+    if (added) {
+        m_values.push_back({std::wstring(name), std::move(value)});
+    } else {
+        m_values[position->second].value = std::move(value);
     }
-    m_values.push_back({std::wstring(name), std::move(value)});
 }
 
 bool RegistryKeyNode::DeleteValue(std::wstring_view name) {
-    const auto found = std::find_if(m_values.begin(), m_values.end(), [&](const auto& entry) {
-        return EqualsIgnoreCase(entry.name, name);
-    });
-    if (found == m_values.end()) {
+    const auto found = m_valueIndex.find(FoldCase(name));
+    if (found == m_valueIndex.end()) {
         return false;
     }
-    m_values.erase(found);
+    const size_t removed = found->second;
+    m_values.erase(m_values.begin() + static_cast<std::ptrdiff_t>(removed));
+    m_valueIndex.erase(found);
+    for (auto& [folded, position] : m_valueIndex) {
+        if (position > removed) {
+            --position;
+        }
+    }
     return true;
 }
 

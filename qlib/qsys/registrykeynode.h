@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "qlib/qsys/registryvalue.h"
@@ -54,6 +55,9 @@ private:
 
     std::wstring m_name;
     std::vector<NamedRegistryValue> m_values;
+    // Position in m_values by case-folded name, so that reading a key with many values stays
+    // linear.
+    std::unordered_map<std::wstring, size_t> m_valueIndex;
     std::vector<std::unique_ptr<RegistryKeyNode>> m_subKeys;  // ordered by name, ignoring case
 };
 
