@@ -103,8 +103,13 @@ void CVPendingOutput::CreateFolders(const std::filesystem::path& folder) {
 
 void CVPendingOutput::CreateTemporaryFile(const std::filesystem::path& folder) {
     for (int attempt = 0; attempt < k_nameAttempts; ++attempt) {
-        std::filesystem::path candidate =
-            folder / ("." + m_destination.filename().string() + "." + RandomSuffix() + ".part");
+        // Appended piece by piece: g++ 12 at -O3 warns falsely about `"." + std::string`.
+        std::string name(".");
+        name += m_destination.filename().string();
+        name += '.';
+        name += RandomSuffix();
+        name += ".part";
+        std::filesystem::path candidate = folder / name;
         int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             close(fd);

@@ -109,6 +109,13 @@ void CVFilterChain::Push(AVFrame* frame) {
     }
 }
 
+void CVFilterChain::Close(int64_t endTimestamp) {
+    int error = av_buffersrc_close(m_source, endTimestamp, AV_BUFFERSRC_FLAG_PUSH);
+    if (error < 0) {
+        RaiseFilterError("The end of the input cannot be filtered", error);
+    }
+}
+
 bool CVFilterChain::Pull(AVFrame* frame) {
     int error = av_buffersink_get_frame(m_sink, frame);
     if (error == AVERROR(EAGAIN) || error == AVERROR_EOF) {

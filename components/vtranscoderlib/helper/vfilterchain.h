@@ -23,8 +23,11 @@ public:
     CVFilterChain(CVFilterChain&&) = default;
     CVFilterChain& operator=(CVFilterChain&&) = default;
 
-    // Feeds one frame (taking its data), or the end of the input with nullptr.
+    // Feeds one frame, taking its data.
     void Push(AVFrame* frame);
+    // Ends the input at `endTimestamp` (in the source's time base): the end of the last frame,
+    // so that frame-rate conversion keeps the last frame for its whole duration.
+    void Close(int64_t endTimestamp);
     // Takes the next filtered frame into `frame`; false when none is ready now or any more.
     bool Pull(AVFrame* frame);
 

@@ -295,7 +295,7 @@ void CVTranscodePipeline::ReceiveFrames(Lane& lane) {
         StampFrame(lane, m_decoded.get());
         lane.filter->Push(m_decoded.get());
         if (m_format.kind == EVMediaKind_Image) {
-            lane.filter->Push(nullptr);
+            lane.filter->Close(EndTimestamp(lane));
             lane.inputEnded = true;
         }
         Drain(lane);
@@ -315,6 +315,10 @@ void CVTranscodePipeline::StampFrame(Lane& lane, AVFrame* frame) {
     frame->pts = timestamp - lane.startOffset;
     m_position =
         std::max(m_position, av_rescale_q(frame->pts, lane.input->time_base, AV_TIME_BASE_Q));
+}
+
+int64_t CVTranscodePipeline::EndTimestamp(const Lane& lane) {
+    return lane.nextTimestamp == AV_NOPTS_VALUE ? 0 : lane.nextTimestamp - lane.startOffset;
 }
 
 void CVTranscodePipeline::Drain(Lane& lane) {
@@ -367,7 +371,7 @@ void CVTranscodePipeline::Flush(Lane& lane) {
         ReceiveFrames(lane);
     }
     if (!lane.inputEnded) {
-        lane.filter->Push(nullptr);
+        lane.filter->Close(EndTimestamp(lane));
         lane.inputEnded = true;
     }
     Drain(lane);

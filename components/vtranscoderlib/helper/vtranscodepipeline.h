@@ -69,6 +69,8 @@ private:
     void Decode(Lane& lane, const AVPacket* packet);
     void ReceiveFrames(Lane& lane);
     void StampFrame(Lane& lane, AVFrame* frame);
+    // Where the lane's input ends, in its time base relative to the source's start.
+    static int64_t EndTimestamp(const Lane& lane);
     void Drain(Lane& lane);
     void Encode(Lane& lane, AVFrame* frame);
     void WritePacket(Lane& lane, AVPacket* packet);
