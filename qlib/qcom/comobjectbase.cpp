@@ -56,21 +56,27 @@ HRESULT CComObjectBaseImpl::ExternalQueryInterface(REFIID iid, void** object) {
                               : InternalQueryInterface(iid, object);
 }
 
-HRESULT CComObjectBaseImpl::RunFinalConstruct() {
+HRESULT CComObjectBaseImpl::Construct() {
+    InternalAddRef();
+    HRESULT hr = S_OK;
     try {
-        return FinalConstruct();
+        hr = FinalConstruct();
     } catch (...) {
-        return HResultFromCurrentException();
+        hr = HResultFromCurrentException();
     }
+    if (FAILED(hr)) {
+        InternalRelease();
+    }
+    return hr;
 }
 
 HRESULT CComObjectBaseImpl::ConstructAndQuery(IUnknown* outer, REFIID iid, void** result) {
     m_outer = outer;
-    InternalAddRef();
-    HRESULT hr = RunFinalConstruct();
-    if (SUCCEEDED(hr)) {
-        hr = InternalQueryInterface(iid, result);
+    HRESULT hr = Construct();
+    if (FAILED(hr)) {
+        return hr;
     }
+    hr = InternalQueryInterface(iid, result);
     InternalRelease();
     return hr;
 }

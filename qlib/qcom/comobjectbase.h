@@ -77,13 +77,9 @@ public:
         }
         *object = nullptr;
         T* created = new T(std::forward<Args>(args)...);
-        CComObjectBaseImpl* base = created;
-        base->InternalAddRef();
-        const HRESULT hr = base->RunFinalConstruct();
+        const HRESULT hr = static_cast<CComObjectBaseImpl*>(created)->Construct();
         if (SUCCEEDED(hr)) {
             *object = created;
-        } else {
-            base->InternalRelease();
         }
         return hr;
     }
@@ -147,7 +143,9 @@ private:
     ULONG InternalAddRef();
     ULONG InternalRelease();
     HRESULT InternalQueryInterface(REFIID iid, void** object);
-    HRESULT RunFinalConstruct();
+    // Takes the creator's reference and runs FinalConstruct; a failure drops the reference again
+    // (which destroys the object).
+    HRESULT Construct();
     HRESULT ConstructAndQuery(IUnknown* outer, REFIID iid, void** result);
 
     std::atomic<ULONG> m_references{0};

@@ -9,18 +9,6 @@
 
 namespace {
 
-template <class T>
-ULONG References(const CComPtr<T>& object) {
-    object->AddRef();
-    return object->Release();
-}
-
-CComPtr<CCounter> MakeCounter() {
-    CComPtr<CCounter> counter;
-    EXPECT_EQ(CreateComObject(&counter), S_OK);
-    return counter;
-}
-
 class ComObjectTest : public testing::Test {
 protected:
     void TearDown() override { EXPECT_EQ(LiveObjects::Count(), 0) << "an object leaked"; }

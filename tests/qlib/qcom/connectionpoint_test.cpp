@@ -96,12 +96,6 @@ private:
     std::vector<VARIANT> m_received;
 };
 
-template <class T>
-ULONG References(const CComPtr<T>& object) {
-    object->AddRef();
-    return object->Release();
-}
-
 class ConnectionPointTest : public testing::Test {
 protected:
     void SetUp() override {

@@ -1,8 +1,10 @@
 #pragma once
-// Interfaces and objects shared by the qcom tests. Every test object counts itself in
+// Interfaces, objects and helpers shared by the qcom tests. Every test object counts itself in
 // LiveObjects, so that a test can tell that everything it made is gone again.
 
 #include <atomic>
+
+#include <gtest/gtest.h>
 
 #include "qlib/qcom/comobjectbase.h"
 
@@ -54,3 +56,16 @@ private:
     std::wstring m_name = L"counter";
     LONG m_value = 0;
 };
+
+// The object's reference count, read by adding and dropping one.
+template <class T>
+ULONG References(const CComPtr<T>& object) {
+    object->AddRef();
+    return object->Release();
+}
+
+inline CComPtr<CCounter> MakeCounter() {
+    CComPtr<CCounter> counter;
+    EXPECT_EQ(CreateComObject(&counter), S_OK);
+    return counter;
+}

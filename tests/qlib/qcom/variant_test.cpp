@@ -5,18 +5,6 @@
 
 namespace {
 
-template <class T>
-ULONG References(T* object) {
-    object->AddRef();
-    return object->Release();
-}
-
-CComPtr<CCounter> MakeCounter() {
-    CComPtr<CCounter> counter;
-    EXPECT_EQ(CreateComObject(&counter), S_OK);
-    return counter;
-}
-
 TEST(Variant, ConstructorsPickComsTypeCodes) {
     EXPECT_EQ(VARIANT().Vt(), VT_EMPTY);
     EXPECT_EQ(VARIANT(int8_t{1}).Vt(), VT_I1);
@@ -55,9 +43,9 @@ TEST(Variant, ObjectsKeepTheirKindAndOneReference) {
         VARIANT unknown(asCounter);
         EXPECT_EQ(unknown.Vt(), VT_UNKNOWN);
         EXPECT_EQ(unknown.Dispatch(), nullptr);
-        EXPECT_EQ(References(counter.Get()), 3u);
+        EXPECT_EQ(References(counter), 3u);
     }
-    EXPECT_EQ(References(counter.Get()), 2u);
+    EXPECT_EQ(References(counter), 2u);
     EXPECT_EQ(VARIANT(static_cast<IDispatch*>(nullptr)).Vt(), VT_DISPATCH);
 }
 
@@ -82,15 +70,15 @@ TEST(Variant, CopiesAreDeepForStringsArraysAndObjects) {
     {
         VARIANT objectCopy = object;
         EXPECT_EQ(objectCopy.Unknown(), object.Unknown()) << "the same object";
-        EXPECT_EQ(References(counter.Get()), 4u);
+        EXPECT_EQ(References(counter), 4u);
         SAFEARRAY objects(VT_UNKNOWN);
         ASSERT_EQ(objects.Append(object), S_OK);
         SAFEARRAY objectsCopy = objects;
-        EXPECT_EQ(References(counter.Get()), 6u);
+        EXPECT_EQ(References(counter), 6u);
     }
-    EXPECT_EQ(References(counter.Get()), 3u);
+    EXPECT_EQ(References(counter), 3u);
     object.Clear();
-    EXPECT_EQ(References(counter.Get()), 2u);
+    EXPECT_EQ(References(counter), 2u);
 }
 
 TEST(Variant, MoveLeavesEmptyAndClearReleases) {
@@ -98,12 +86,12 @@ TEST(Variant, MoveLeavesEmptyAndClearReleases) {
     VARIANT source{CComPtr<ICounter>(counter)};
     VARIANT target = std::move(source);
     EXPECT_EQ(source.Vt(), VT_EMPTY);
-    EXPECT_EQ(References(counter.Get()), 2u);
+    EXPECT_EQ(References(counter), 2u);
     target = std::move(target);
     EXPECT_EQ(target.Vt(), VT_UNKNOWN);
     EXPECT_EQ(VariantClear(&target), S_OK);
     EXPECT_EQ(target.Vt(), VT_EMPTY);
-    EXPECT_EQ(References(counter.Get()), 1u);
+    EXPECT_EQ(References(counter), 1u);
 
     VARIANT copy;
     EXPECT_EQ(VariantCopy(&copy, &source), S_OK);
