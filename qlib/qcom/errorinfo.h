@@ -4,12 +4,14 @@
 // A method installs it with SetErrorInfo just before it returns a failure; the caller takes it
 // with GetErrorInfo right after the call, which also clears it, as COM's GetErrorInfo does.
 //
-// Each thread has its own slot; nothing is shared between threads.
+// Each thread has its own slot; nothing is shared between threads. An object says which of its
+// interfaces leave error information through ISupportErrorInfo.
 
 #include <optional>
 #include <string>
 
 #include "qlib/qcom/guid.h"
+#include "qlib/qcom/unknown.h"
 
 struct ErrorInfo {
     std::wstring description;
@@ -25,3 +27,16 @@ std::optional<ErrorInfo> GetErrorInfo();
 
 // Drops the calling thread's error information.
 void ClearErrorInfo();
+
+// What an object answers when asked whether the methods of one of its interfaces leave error
+// information when they fail. CComSupportErrorInfoImpl implements it.
+class ISupportErrorInfo : public IUnknown {
+public:
+    static constexpr IID k_iid = MakeGuid("DF0B3D60-548F-101B-8E65-08002B2BD119");
+
+    // S_OK when they do, S_FALSE otherwise.
+    virtual HRESULT InterfaceSupportsErrorInfo(REFIID iid) = 0;
+
+protected:
+    ~ISupportErrorInfo() = default;
+};

@@ -48,7 +48,8 @@
 // comclassregistration.h, progid.h (classes); comtypes.h, variant.h, safearray.h, variant_t.h
 // (automation values); dispatch.h, typeinfo.h, typeinfobuilder.h, comdispatchimpl.h,
 // comdispatchdriver.h (late binding); connectionpoint.h, comconnectionpoint.h,
-// comconnectionpointcontainer.h (events); errorinfo.h, comerror.h, comcall.h (errors).
+// comconnectionpointcontainer.h (events); errorinfo.h, comsupporterrorinfoimpl.h, comerror.h,
+// comcall.h (errors).
 
 #include "qlib/qcom/comcall.h"
 #include "qlib/qcom/comclassregistration.h"
@@ -56,6 +57,7 @@
 #include "qlib/qcom/comdispatchdriver.h"
 #include "qlib/qcom/comdispatchimpl.h"
 #include "qlib/qcom/comobjectbase.h"
+#include "qlib/qcom/comsupporterrorinfoimpl.h"
 #include "qlib/qcom/progid.h"
 #include "qlib/qcom/typeinfobuilder.h"
 #include "qlib/qcom/variant_t.h"

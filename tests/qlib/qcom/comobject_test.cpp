@@ -5,6 +5,7 @@
 
 #include "qlib/qcom/comclassfactory.h"
 #include "qlib/qcom/comsingletonfactory.h"
+#include "qlib/qcom/comsupporterrorinfoimpl.h"
 #include "tests/qlib/qcom/testinterfaces.h"
 
 namespace {
@@ -322,6 +323,20 @@ TEST_F(ComObjectTest, AggregatedObjectSpeaksForItsOuterObject) {
     EXPECT_EQ(LiveObjects::Count(), 2);
     outer.Reset();
     EXPECT_EQ(LiveObjects::Count(), 0) << "the outer released its inner object";
+}
+
+class CReporting final : public CComObjectBase<ICounter, CComSupportErrorInfoImpl<ICounter>> {
+public:
+    HRESULT Increment(LONG*) override { return S_OK; }
+};
+
+TEST_F(ComObjectTest, ObjectSaysWhichInterfacesLeaveErrorInformation) {
+    CComPtr<CReporting> object;
+    ASSERT_EQ(CreateComObject(&object), S_OK);
+    CComPtr<ISupportErrorInfo> support;
+    ASSERT_EQ(object.QueryInterface(&support), S_OK);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(ICounter::k_iid), S_OK);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(INamed::k_iid), S_FALSE);
 }
 
 }  // namespace
