@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Side-by-side benchmark of the conversion engine and the ffmpeg command line: same inputs,
-# same filters and encoder settings, several runs each. Prints per case the median times, the
-# ratio ours/ffmpeg and the quality of both outputs against the source (PSNR in dB for
-# pictures, SDR in dB for sound), with the equivalent ffmpeg command.
+# same filters and encoder settings, several runs each. Prints per case the median wall and
+# CPU times (CPU time of all processes of a run; steadier than wall time on a busy machine),
+# the ratios ours/ffmpeg and the quality of both outputs against the source (PSNR in dB for
+# pictures, SDR in dB for sound; "inf" for identical), with the equivalent ffmpeg command.
 #
 #     bench/vtranscoder_bench.sh            # RUNS=5 by default; RUNS=3 bench/... for a quick look
 #
@@ -31,17 +32,16 @@ for size in 640x480 1280x720; do
 done
 ffmpeg -nostdin -v error -y -f lavfi -i "testsrc2=size=1920x1080" -frames:v 1 "$WORK/still.png"
 
-now() { date +%s.%N; }
-
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-# Seconds one run of a command takes.
+# "<wall seconds> <CPU seconds>" of one run of a command (CPU time of all its processes).
 timed() {
-  local start end
-  start=$(now)
-  "$@" >/dev/null
-  end=$(now)
-  awk -v a="$start" -v b="$end" 'BEGIN { print b - a }'
+  local TIMEFORMAT='%R %U %S' result
+  result=$({ time "$@" >/dev/null 2>"$WORK/stderr"; } 2>&1) || {
+    cat "$WORK/stderr" >&2
+    exit 1
+  }
+  echo "$result" | awk '{ print $1, $2 + $3 }'
 }
 
 # PSNR (average over planes and frames) of an output's pictures against the reference chain.
@@ -62,7 +62,8 @@ sdr() {
     sed -n 's/.*SDR ch[0-9]*: *\([-0-9.]*\) dB.*/\1/p' | awk '{ s += $1 } END { if (NR) printf "%.2f", s / NR }'
 }
 
-printf '\n%-34s %9s %9s %7s %10s %10s\n' "case" "ours s" "ffmpeg s" "ratio" "ours dB" "ffmpeg dB"
+printf '\n%-38s %8s %8s %6s %8s %8s %6s %8s %8s\n' "case" "ours s" "ffmpeg s" "ratio" \
+  "ours cpu" "ff cpu" "ratio" "ours dB" "ff dB"
 
 # run_case <label> <kind: video|audio|image> <source> <extension> <format> [settings...]
 run_case() {
@@ -77,10 +78,11 @@ run_case() {
     ourTimes+=("$(timed "$BENCH" run "${common[@]}" --output "$ours")")
     theirTimes+=("$(timed bash -c "$command")")
   done
-  local ourMedian theirMedian ratio ourQuality theirQuality
-  ourMedian=$(printf '%s\n' "${ourTimes[@]}" | median)
-  theirMedian=$(printf '%s\n' "${theirTimes[@]}" | median)
-  ratio=$(awk -v a="$ourMedian" -v b="$theirMedian" 'BEGIN { print a / b }')
+  local ourWall theirWall ourCpu theirCpu ourQuality theirQuality
+  ourWall=$(printf '%s\n' "${ourTimes[@]}" | cut -d' ' -f1 | median)
+  theirWall=$(printf '%s\n' "${theirTimes[@]}" | cut -d' ' -f1 | median)
+  ourCpu=$(printf '%s\n' "${ourTimes[@]}" | cut -d' ' -f2 | median)
+  theirCpu=$(printf '%s\n' "${theirTimes[@]}" | cut -d' ' -f2 | median)
   if [ "$kind" = audio ]; then
     ourQuality=$(sdr "$ours" "$source")
     theirQuality=$(sdr "$theirs" "$source")
@@ -90,8 +92,10 @@ run_case() {
     ourQuality=$(psnr "$ours" "$source" "$reference" "$kind")
     theirQuality=$(psnr "$theirs" "$source" "$reference" "$kind")
   fi
-  printf '%-34s %9.3f %9.3f %7.3f %10s %10s\n' "$label" "$ourMedian" "$theirMedian" "$ratio" \
-    "$ourQuality" "$theirQuality"
+  awk -v label="$label" -v ow="$ourWall" -v tw="$theirWall" -v oc="$ourCpu" -v tc="$theirCpu" \
+    -v oq="$ourQuality" -v tq="$theirQuality" 'BEGIN {
+      printf "%-38s %8.3f %8.3f %6.3f %8.3f %8.3f %6.3f %8.2f %8.2f\n",
+        label, ow, tw, ow / tw, oc, tc, oc / tc, oq, tq }'
   echo "    ffmpeg: ${command//$WORK\//}"
 }
 

@@ -98,10 +98,12 @@ SVTranscodeOutcome CVConversion::Wait() {
         [this](const CVHelperMessage& message) { return OnHelperMessage(message); });
     SVTranscodeOutcome outcome = run.ToOutcome();
     {
+        // From here on the job is decided: a later Abort is refused rather than ignored.
         std::lock_guard lock(m_mutex);
         if (m_abortRequested) {
             outcome = {EVTranscodeResult_Aborted, L"The conversion was aborted."};
         }
+        m_state = EVConversionState_Finished;
     }
     if (outcome.result == EVTranscodeResult_Completed) {
         try {

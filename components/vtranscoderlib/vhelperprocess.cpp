@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -176,6 +177,9 @@ CVHelperProcess::CVHelperProcess(const std::string& executable,
     m_pid = pid;
     m_reportFd = readEnd.Release();
     fcntl(m_reportFd, F_SETFL, fcntl(m_reportFd, F_GETFL) | O_NONBLOCK);
+    // Readable when the helper ends, so that its end is seen at once; -1 on kernels before
+    // 5.3, where the supervision loop notices it on its next round instead.
+    m_exitFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
 }
 
 CVHelperProcess::~CVHelperProcess() {
@@ -190,6 +194,9 @@ CVHelperProcess::~CVHelperProcess() {
         }
     }
     close(m_reportFd);
+    if (m_exitFd >= 0) {
+        close(m_exitFd);
+    }
 }
 
 bool CVHelperProcess::Signal(int signal) {
@@ -266,8 +273,8 @@ SVHelperRun CVHelperProcess::Supervise(
     auto lastProgress = clock.Elapsed();
     bool reportOpen = true;
     for (;;) {
-        pollfd entry{m_reportFd, POLLIN, 0};
-        poll(&entry, reportOpen ? 1 : 0, k_pollMilliseconds);
+        pollfd entries[2] = {{m_exitFd, POLLIN, 0}, {m_reportFd, POLLIN, 0}};
+        poll(entries, reportOpen ? 2 : 1, k_pollMilliseconds);
         bool progressed = false;
         if (reportOpen) {
             reportOpen = ReadReport(run, onMessage, progressed);

@@ -75,6 +75,7 @@ private:
 
     pid_t m_pid = -1;
     int m_reportFd = -1;
+    int m_exitFd = -1;      // pidfd of the helper, or -1
     std::string m_pending;  // report bytes not yet ending in a line break
     std::mutex m_mutex;
     bool m_reaped = false;  // guarded by m_mutex

@@ -316,7 +316,7 @@ TEST_F(ConversionTest, PauseHoldsProgressAndTheClockContinueResumesAbortLeavesNo
     ASSERT_TRUE(conversion.Pause());
     EXPECT_FALSE(conversion.Pause()) << "already paused";
     EXPECT_TRUE(conversion.IsPaused());
-    std::this_thread::sleep_for(300ms);  // a report on its way when pausing may still arrive
+    std::this_thread::sleep_for(500ms);  // a report on its way when pausing may still arrive
     size_t reportsWhilePaused = log.Count();
     double clockWhilePaused = conversion.ActiveSeconds();
     std::this_thread::sleep_for(1s);
