@@ -2,12 +2,12 @@
 
 #include <cxxabi.h>
 
-#include <cstdio>
 #include <exception>
 #include <mutex>
 #include <new>
 
 #include "qlib/qcom/errorinfo.h"
+#include "qlib/qutilitylib/qlogging.h"
 #include "qlib/qutilitylib/qstring.h"
 
 namespace {
@@ -18,9 +18,7 @@ CQCatch::ProgIdResolver s_progIdResolver;  // guarded by s_resolverMutex
 }  // namespace
 
 void QLogBoundaryWarning(const std::wstring& message) noexcept {
-    // Until the logging front end writes here, the message goes to standard error (the
-    // program's debugger output). A failing write is dropped: logging never throws.
-    std::fputs(CQStringHelper::StringToMultiByte(message).c_str(), stderr);
+    CQLogging::LogInternal(EQLogLevel_Warning, message, false);
 }
 
 CQException CQCatch::Translate(const std::source_location& location) {

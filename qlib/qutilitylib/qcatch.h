@@ -43,8 +43,8 @@
 #include "qlib/qcom/hresult.h"
 #include "qlib/qutilitylib/qexception.h"
 
-// Writes one WARNING message of a log-and-swallow boundary (the text already formatted).
-// Never throws. Writes to standard error until the logging front end takes over here.
+// Writes one WARNING message of a log-and-swallow boundary (the text already formatted)
+// through the logging front end (CQLogging). Never throws.
 void QLogBoundaryWarning(const std::wstring& message) noexcept;
 
 class CQCatch {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "qlib/qutilitylib/qstring.h"
+#include "tests/qlib/qutilitylib/logtestsupport.h"
 
 namespace {
 
@@ -256,21 +257,29 @@ TEST(CQCatch, TemplateMethodsAreNamedWithTheirClassArguments) {
 }
 
 TEST(CQCatch, LogAndSwallowWritesTwoWarningsAndReturns) {
-    testing::internal::CaptureStderr();
+    // The test environment replaces the system log, where warnings go (logtestsupport.h).
+    const qutilitylib::test::EventLogCapture capture;
     // clang-format off
     const int line = __LINE__; CQCatch::LogAndSwallow([] { throw CQException(L"gone 50%", 9); });
     // clang-format on
-    const std::string logged = testing::internal::GetCapturedStderr();
     const std::string file = std::source_location::current().file_name();
     const std::string function = "CQCatch_LogAndSwallowWritesTwoWarningsAndReturns_Test::TestBody";
-    EXPECT_EQ(logged, "Exception caught in " + function + " (" + file + " : " +
-                          std::to_string(line) + ")\n" +
-                          "gone 50%%\n\terrorcode:\t9\nStack trace:\n\t" + file + "(" +
-                          std::to_string(line) + ") : " + function + "\n\n\n");
+    std::vector<std::string> logged;
+    for (const auto& report : capture.Reports()) {
+        EXPECT_EQ(report.type, EQEventType_Warning);
+        logged.push_back(CQStringHelper::StringToMultiByte(report.text));
+    }
+    const std::string product = "Zelto V Platform 3,2,100,0 (QLib 3,2,100,0)\n\n";
+    EXPECT_THAT(logged,
+                testing::ElementsAre(product + "Exception caught in " + function + " (" + file +
+                                         " : " + std::to_string(line) + ")\n",
+                                     product + "gone 50%%\n\terrorcode:\t9\nStack trace:\n\t" +
+                                         file + "(" + std::to_string(line) + ") : " + function +
+                                         "\n\n\n"));
 
-    testing::internal::CaptureStderr();
+    const qutilitylib::test::EventLogCapture quiet;
     CQCatch::LogAndSwallow([] {});
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_TRUE(quiet.Reports().empty());
 }
 
 TEST(CQCatch, BoundaryWithItsOwnActionReceivesTheTranslatedException) {
