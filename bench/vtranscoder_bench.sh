@@ -18,8 +18,10 @@ WORK="$(mktemp -d "${TMPDIR:-/tmp}/vtranscoder-bench-XXXXXX")"
 trap 'rm -rf "$WORK"' EXIT
 
 cmake --preset bench -B "$BUILD" >/dev/null
-cmake --build "$BUILD" -j2 --target vtranscode_bench ZeltoVTranscodeHelper >/dev/null
+cmake --build "$BUILD" -j2 --target vtranscode_bench vtranscode_bench_plan ZeltoVTranscodeHelper \
+  >/dev/null
 BENCH="$BUILD/bench/vtranscode_bench"
+PLAN="$BUILD/bench/vtranscode_bench_plan"
 export VTRANSCODE_HELPER="$BUILD/components/vtranscoderlib/ZeltoVTranscodeHelper"
 
 echo "Making inputs in $WORK ..."
@@ -72,10 +74,10 @@ run_case() {
   local ours="$WORK/ours.$extension" theirs="$WORK/ffmpeg.$extension"
   local common=(--source "$source" --format "$format" "$@")
   local command
-  command=$("$BENCH" ffmpeg "${common[@]}" --output "$theirs")
+  command=$("$PLAN" ffmpeg "${common[@]}" --output "$theirs")
   local ourTimes=() theirTimes=()
   for ((run = 0; run < RUNS; run++)); do
-    ourTimes+=("$(timed "$BENCH" run "${common[@]}" --output "$ours")")
+    ourTimes+=("$(timed "$BENCH" "${common[@]}" --output "$ours")")
     theirTimes+=("$(timed bash -c "$command")")
   done
   local ourWall theirWall ourCpu theirCpu ourQuality theirQuality
@@ -88,7 +90,7 @@ run_case() {
     theirQuality=$(sdr "$theirs" "$source")
   else
     local reference
-    reference=$("$BENCH" reference "${common[@]}" --output "$ours")
+    reference=$("$PLAN" reference "${common[@]}" --output "$ours")
     ourQuality=$(psnr "$ours" "$source" "$reference" "$kind")
     theirQuality=$(psnr "$theirs" "$source" "$reference" "$kind")
   fi
