@@ -122,7 +122,10 @@ int main(int argc, char** argv) {
         }
         std::string line;
         for (const std::string& word : FfmpegCommand(request, lanes)) {
-            line += (line.empty() ? "" : " ") + Quote(word);
+            if (!line.empty()) {
+                line += ' ';
+            }
+            line += Quote(word);
         }
         printf("%s\n", line.c_str());
         return 0;
