@@ -578,6 +578,11 @@ TEST(CQFileUtilities, ReplacingWritesThroughLinksAndRespectsReadOnlyFiles) {
     ASSERT_EQ(::lstat(folder.Native(L"link.txt").c_str(), &link), 0);
     EXPECT_TRUE(S_ISLNK(link.st_mode));
 
+    const std::wstring longest = folder.Wide(std::wstring(251, L'n') + L".txt");
+    CQFileUtilities::WriteTextFile(longest, L"first", false, EQTextEncoding_Ansi);
+    CQFileUtilities::WriteTextFile(longest, L"second", false, EQTextEncoding_Ansi);
+    EXPECT_EQ(ReadBytes(qsys::ToUtf8(longest)), "second") << "a name of 255 bytes is replaced";
+
     UnprivilegedScope unprivileged(folder);
     WriteBytes(folder.Native(L"locked.txt"), "locked");
     ASSERT_EQ(::chmod(folder.Native(L"locked.txt").c_str(), 0444), 0);
