@@ -44,6 +44,7 @@ constexpr std::array k_errnoTable{
     ErrnoMapping{ESRCH, 1168},
     ErrnoMapping{ECONNREFUSED, 1225},
     ErrnoMapping{ELOOP, 1921},
+    ErrnoMapping{EBADMSG, 1009},
     ErrnoMapping{ETIMEDOUT, ERROR_TIMEOUT},
 };
 

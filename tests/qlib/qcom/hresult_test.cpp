@@ -13,6 +13,7 @@ TEST(HResult, ErrnoMapsToTheWin32NumbersOfFileErrors) {
     EXPECT_EQ(HResultFromErrno(ENOSPC), MakeHResult(0x80070070));
     EXPECT_EQ(HResultFromErrno(EINVAL), E_INVALIDARG);
     EXPECT_EQ(HResultFromErrno(ENOMEM), E_OUTOFMEMORY);
+    EXPECT_EQ(HResultFromErrno(EBADMSG), MakeHResult(0x800703F1)) << "a damaged registry file";
     EXPECT_EQ(HResultFromErrno(0), S_OK);
 }
 
