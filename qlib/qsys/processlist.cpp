@@ -1,6 +1,7 @@
 #include "qlib/qsys/processlist.h"
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>

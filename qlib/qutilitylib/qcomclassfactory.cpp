@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "qlib/qcom/comclasstable.h"
+#include "qlib/qcom/errorinfo.h"
 #include "qlib/qutilitylib/qcatch.h"
 
 CQCOMClassFactory::CQCOMClassFactory(const CLSID& clsid, std::wstring displayName)
@@ -12,6 +13,8 @@ CComPtr<IUnknown> CQCOMClassFactory::CreateObject() {
     return CQCatch::Internal([&] {
         const CComPtr<IClassFactory> factory = GetFactory();
         CComPtr<IUnknown> created;
+        // Whatever error information the thread holds now is older than this call.
+        ClearErrorInfo();
         if (const HRESULT hr = factory->CreateInstance(nullptr, IID_IUnknown, created.Put());
             FAILED(hr)) {
             CQCOMUtils::RaiseCreateFailure(hr, m_clsid, m_displayName);
@@ -37,6 +40,7 @@ CComPtr<IClassFactory> CQCOMClassFactory::GetFactory() {
         }
     }
     CComPtr<IClassFactory> factory;
+    ClearErrorInfo();
     if (const HRESULT hr =
             CoGetClassObject(m_clsid, CLSCTX_SERVER, IID_IClassFactory, factory.Put());
         FAILED(hr)) {

@@ -11,6 +11,8 @@
 CComPtr<IUnknown> CQCOMUtils::CreateObject(REFCLSID clsid, const std::wstring& displayName) {
     return CQCatch::Internal([&] {
         CComPtr<IUnknown> created;
+        // Whatever error information the thread holds now is older than this call.
+        ClearErrorInfo();
         if (const HRESULT hr =
                 CoCreateInstance(clsid, nullptr, CLSCTX_SERVER, IID_IUnknown, created.Put());
             FAILED(hr)) {
@@ -24,7 +26,7 @@ void CQCOMUtils::RaiseCreateFailure(HRESULT hr, REFCLSID clsid, const std::wstri
                                     const std::source_location& location) {
     const std::optional<ErrorInfo> info = GetErrorInfo();
     CQException error;
-    if (hr == E_QEXCEPTION && info) {
+    if (info) {
         error = CQException::FromComError(_com_error(hr, info));
     }
     error.AddEntry(CQException::GetSystemErrorMessage(hr), hr, location);

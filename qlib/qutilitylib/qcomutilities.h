@@ -3,9 +3,9 @@
 // component: a failed creation raises CQException with the system's text for the HRESULT, the
 // HRESULT as its code, and the context values "ClassID" (the class id in registry form) and,
 // when given, "ProgID" (the display name the caller passed, such as
-// "VDataStoreLib::VDataStore"). When the failing component left an exception of its own in the
-// thread's error information (E_QEXCEPTION), its entries come first, so the log shows why the
-// component failed as well as which one.
+// "VDataStoreLib::VDataStore"). When the failing component left error information (its own
+// CQException with E_QEXCEPTION, or a description), that comes first as the entries FromComError
+// makes of it, so the log shows why the component failed as well as which one.
 //
 //     CComPtr<IVDataStore> store =
 //         CQCOMUtils::CreateObject<IVDataStore>(CLSID_VDataStore, L"VDataStoreLib::VDataStore");
@@ -15,6 +15,7 @@
 //
 // Stateless; any thread.
 
+#include <source_location>
 #include <string>
 
 #include "qlib/qcom/comptr.h"
@@ -47,7 +48,7 @@ public:
     }
 
     // Raises the failure hr of creating an object of the class (see above); takes the thread's
-    // error information.
+    // error information, which the caller cleared before the call that failed.
     [[noreturn]] static void RaiseCreateFailure(
         HRESULT hr, REFCLSID clsid, const std::wstring& displayName,
         const std::source_location& location = std::source_location::current());

@@ -7,10 +7,10 @@
 // process that was attached even if its id is reused after it ends, so Terminate never hits a
 // stranger that inherited the id.
 //
-// Decision: ending a process is SIGKILL. It cannot be caught, as the forced end it stands for
-// cannot; the process then has no exit code of its own (the spec of a forced end asks for exit
-// code 1), its parent sees "killed by signal 9". Attach succeeds only for a process we may
-// signal (our own user's, or any when privileged).
+// Decision: ending a process is SIGKILL, which the process cannot catch or delay. A process
+// ended this way has no exit code (callers that expect "exit code 1" of a forced end get none);
+// its parent sees "killed by signal 9". Attach succeeds only for a process we may signal (our
+// own user's, or any when privileged).
 //
 // One thread at a time per object; GetAllProcesses is safe on any thread.
 
