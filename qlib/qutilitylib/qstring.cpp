@@ -12,21 +12,21 @@ namespace {
 using Kind = CQStringHelper::FormatArgument::Kind;
 
 // One conversion of a format: "%", flags, width, precision, length, conversion character.
-struct ConversionSpec {
+struct Conversion {
     std::wstring flags;      // flags, width and precision as written ("-08", ".3")
-    wchar_t conversion = 0;  // 0 when the format ends inside the conversion
+    wchar_t type = 0;        // the conversion character; 0 when the format ends inside the conversion
     size_t end = 0;          // index just past the conversion in the format
 };
 
 constexpr std::wstring_view k_flagCharacters = L"-+ #0123456789.*";
 constexpr std::wstring_view k_lengthCharacters = L"hlLqjztI";
 
-ConversionSpec ParseConversion(std::wstring_view format, size_t percent) {
-    ConversionSpec spec;
+Conversion ParseConversion(std::wstring_view format, size_t percent) {
+    Conversion conversion;
     size_t index = percent + 1;
     while (index < format.size() &&
            k_flagCharacters.find(format[index]) != std::wstring_view::npos) {
-        spec.flags += format[index++];
+        conversion.flags += format[index++];
     }
     // Length modifiers are dropped: the argument's own type decides the width.
     while (index < format.size() &&
@@ -39,10 +39,10 @@ ConversionSpec ParseConversion(std::wstring_view format, size_t percent) {
         ++index;
     }
     if (index < format.size()) {
-        spec.conversion = format[index++];
+        conversion.type = format[index++];
     }
-    spec.end = index;
-    return spec;
+    conversion.end = index;
+    return conversion;
 }
 
 // swprintf of one value into out, growing the buffer until the text fits.
@@ -103,10 +103,10 @@ bool IsInteger(const CQStringHelper::FormatArgument& argument) {
     return argument.GetKind() == Kind::Signed || argument.GetKind() == Kind::Unsigned;
 }
 
-void AppendConversion(std::wstring& out, const ConversionSpec& spec,
+void AppendConversion(std::wstring& out, const Conversion& conversion,
                       const CQStringHelper::FormatArgument& argument) {
-    const std::wstring prefix = L"%" + spec.flags;
-    switch (spec.conversion) {
+    const std::wstring prefix = L"%" + conversion.flags;
+    switch (conversion.type) {
         case L'd':
         case L'i':
             if (argument.GetKind() == Kind::Signed) {
@@ -119,7 +119,7 @@ void AppendConversion(std::wstring& out, const ConversionSpec& spec,
         case L'X':
         case L'o':
             if (IsInteger(argument)) {
-                AppendPrintf(out, prefix + L"ll" + spec.conversion, AsUnsigned(argument));
+                AppendPrintf(out, prefix + L"ll" + conversion.type, AsUnsigned(argument));
                 return;
             }
             break;
@@ -139,14 +139,14 @@ void AppendConversion(std::wstring& out, const ConversionSpec& spec,
         case L'a':
         case L'A':
             if (argument.GetKind() == Kind::Floating) {
-                AppendPrintf(out, prefix + spec.conversion, argument.GetFloating());
+                AppendPrintf(out, prefix + conversion.type, argument.GetFloating());
                 return;
             }
             break;
         default:
             break;
     }
-    AppendNatural(out, spec.flags, argument);
+    AppendNatural(out, conversion.flags, argument);
 }
 
 }  // namespace
@@ -164,17 +164,17 @@ std::wstring CQStringHelper::FormatArguments(std::wstring_view format,
             break;
         }
         out += format.substr(index, percent - index);
-        const ConversionSpec spec = ParseConversion(format, percent);
-        index = spec.end;
-        if (spec.conversion == L'%') {
+        const Conversion conversion = ParseConversion(format, percent);
+        index = conversion.end;
+        if (conversion.type == L'%') {
             out += L'%';
-        } else if (spec.conversion == 0 || spec.flags.find(L'*') != std::wstring::npos ||
+        } else if (conversion.type == 0 || conversion.flags.find(L'*') != std::wstring::npos ||
                    next >= arguments.size()) {
             // Nothing to format it with (or a width taken from the arguments, which the
             // program never writes): keep the conversion as text.
-            out += format.substr(percent, spec.end - percent);
+            out += format.substr(percent, conversion.end - percent);
         } else {
-            AppendConversion(out, spec, arguments[next++]);
+            AppendConversion(out, conversion, arguments[next++]);
         }
     }
     return out;
