@@ -13,9 +13,9 @@ using Kind = CQStringHelper::FormatArgument::Kind;
 
 // One conversion of a format: "%", flags, width, precision, length, conversion character.
 struct Conversion {
-    std::wstring flags;      // flags, width and precision as written ("-08", ".3")
-    wchar_t type = 0;        // the conversion character; 0 when the format ends inside the conversion
-    size_t end = 0;          // index just past the conversion in the format
+    std::wstring flags;  // flags, width and precision as written ("-08", ".3")
+    wchar_t type = 0;    // the conversion character; 0 when the format ends inside the conversion
+    size_t end = 0;      // index just past the conversion in the format
 };
 
 constexpr std::wstring_view k_flagCharacters = L"-+ #0123456789.*";
