@@ -14,6 +14,9 @@ namespace {
 // The longest thread name a debugger is given; the system keeps less (see SetCurrentThreadName).
 constexpr size_t k_maxThreadName = 31;
 
+// The host whose worker procedure runs on the calling thread, if any.
+thread_local const CQWorkerThreadHost* t_runningHost = nullptr;
+
 }  // namespace
 
 CQWorkerThreadHost::CQWorkerThreadHost(std::wstring name) : m_name(std::move(name)) {}
@@ -46,11 +49,13 @@ void CQWorkerThreadHost::StartWorkerThread() {
 
 void CQWorkerThreadHost::StopWorkerThread(uint32_t timeout) {
     CQCatch::Internal([&] {
+        // Checked first: the worker must not even look at the thread object, which its owner
+        // may still be assigning.
+        if (t_runningHost == this) {
+            CQException::RaiseSystemError(EDEADLK);
+        }
         if (!m_thread.joinable()) {
             return;
-        }
-        if (m_thread.get_id() == std::this_thread::get_id()) {
-            CQException::RaiseSystemError(EDEADLK);
         }
         m_stopRequested = true;
         m_stopEvent->Set();
@@ -88,6 +93,7 @@ CQException CQWorkerThreadHost::GetWorkerError() const {
 }
 
 void CQWorkerThreadHost::WorkerThreadRunner() noexcept {
+    t_runningHost = this;
     CQCatch::LogAndSwallow([this] {
         CQLogging::Log(EQLogLevel_Debug, false,
                        L"0x%04x\t\tCQWorkerThreadHost::WorkerThreadRunner() Entered\n",
