@@ -265,17 +265,6 @@ TEST_F(LoggingTest, EventLogReportsTheLevelsItsThresholdLetsThrough) {
     EXPECT_EQ(reports[2].text, k_productLine + L"forced");
 }
 
-TEST_F(LoggingTest, EventLogWithoutEventSourceReportsNothing) {
-    CQEventLog sink;
-    sink.SetConfig(ReadConfig());
-    const EventLogCapture capture;
-    sink.Log(1, L"an error", false);
-    testing::internal::CaptureStderr();
-    sink.Log(1, L"forced", true);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "ReportEvent failed, error: 6\n");
-    EXPECT_TRUE(capture.Reports().empty());
-}
-
 TEST_F(LoggingTest, EventLogRegistersItsEventSource) {
     const ScopedEnvironment temp("TMPDIR", m_folder.Native(L"temp"));
     CQEventLog sink;
