@@ -88,26 +88,6 @@ bool EventLogCapture::Contains(const std::wstring& part) const {
     return false;
 }
 
-ScopedEnvironment::ScopedEnvironment(const char* name, const std::optional<std::string>& value)
-    : m_name(name) {
-    if (const char* previous = std::getenv(name)) {
-        m_previous = previous;
-    }
-    if (value) {
-        ::setenv(name, value->c_str(), 1);
-    } else {
-        ::unsetenv(name);
-    }
-}
-
-ScopedEnvironment::~ScopedEnvironment() {
-    if (m_previous) {
-        ::setenv(m_name.c_str(), m_previous->c_str(), 1);
-    } else {
-        ::unsetenv(m_name.c_str());
-    }
-}
-
 std::string PrivateFolder() {
     const char* folder = std::getenv("TMPDIR");
     return folder != nullptr ? folder : "/tmp";

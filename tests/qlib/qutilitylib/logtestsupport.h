@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "qlib/qutilitylib/qeventlog.h"
+#include "tests/qlib/qsys/testsupport.h"
 
 namespace qutilitylib::test {
 
@@ -43,17 +44,7 @@ private:
 };
 
 // Sets an environment variable (or removes it, for nullopt) for the life of the scope.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const std::optional<std::string>& value);
-    ~ScopedEnvironment();
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    std::string m_name;
-    std::optional<std::string> m_previous;
-};
+using qsys::test::ScopedEnvironment;
 
 // The folder of the test process's private world ($TMPDIR), without a trailing "/".
 std::string PrivateFolder();
