@@ -1,0 +1,96 @@
+#include "components/vitemslib/vitem.h"
+
+#include "components/vitemslib/vitemcopier.h"
+#include "components/vitemslib/vitemtext.h"
+#include "qlib/qutilitylib/qcatch.h"
+
+template <class Body>
+HRESULT CVItem::Catch(Body&& body, const std::source_location& location) {
+    return CQCatch::Interface(IVItem::k_iid, CLSID_VItem, std::forward<Body>(body), location);
+}
+
+HRESULT CVItem::FinalConstruct() {
+    return Catch([&] {
+        m_guid = GuidToString(NewGuid());
+        ThrowIfFailed(CreateComObject(&m_properties));
+    });
+}
+
+HRESULT CVItem::GetText(const VARIANT& /*options*/, BSTR* text) {
+    if (text == nullptr) {
+        return E_POINTER;
+    }
+    return Catch([&] { *text = CVItemText().Dump(this); });
+}
+
+HRESULT CVItem::GetDataStoreName(BSTR* name) {
+    if (name == nullptr) {
+        return E_POINTER;
+    }
+    return Catch([&] {
+        const std::lock_guard lock(m_lock);
+        *name = m_dataStoreName;
+    });
+}
+
+HRESULT CVItem::SetClassName(BSTR className) {
+    return Catch([&] {
+        const std::lock_guard lock(m_lock);
+        m_className = std::move(className);
+    });
+}
+
+HRESULT CVItem::GetGUID(BSTR* guid) {
+    if (guid == nullptr) {
+        return E_POINTER;
+    }
+    return Catch([&] {
+        const std::lock_guard lock(m_lock);
+        *guid = m_guid;
+    });
+}
+
+HRESULT CVItem::SetGUID(BSTR guid) {
+    const std::optional<GUID> parsed = guid.empty() ? NewGuid() : GuidFromString(guid);
+    if (!parsed) {
+        return E_INVALIDARG;
+    }
+    return Catch([&] {
+        std::wstring text = GuidToString(*parsed);
+        const std::lock_guard lock(m_lock);
+        m_guid = std::move(text);
+    });
+}
+
+HRESULT CVItem::GetClassName(BSTR* className) {
+    if (className == nullptr) {
+        return E_POINTER;
+    }
+    return Catch([&] {
+        const std::lock_guard lock(m_lock);
+        *className = m_className;
+    });
+}
+
+HRESULT CVItem::SetDataStoreName(BSTR name) {
+    return Catch([&] {
+        const std::lock_guard lock(m_lock);
+        m_dataStoreName = std::move(name);
+    });
+}
+
+HRESULT CVItem::GetProperties(IVProperties** properties) {
+    if (properties == nullptr) {
+        return E_POINTER;
+    }
+    *properties = CComPtr<IVProperties>(m_properties).Detach();
+    return S_OK;
+}
+
+HRESULT CVItem::Copy(const VARIANT& /*options*/, IVItem** copy) {
+    if (copy == nullptr) {
+        return E_POINTER;
+    }
+    *copy = nullptr;
+    return Catch([&] { *copy = CVItemCopier().CopyItem(this).Detach(); });
+}

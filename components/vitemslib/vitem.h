@@ -1,0 +1,51 @@
+#pragma once
+// CVItem: an item of the items library: a class name ("Item" until set), a GUID in registry
+// form (a fresh one at creation), the name of the datastore that owns it (empty: none) and its
+// property container (CVProperties).
+//
+// SetGUID takes a GUID in registry form (braces optional, stored upper-case with braces) and
+// gives the item a fresh GUID for an empty string; any other text is E_INVALIDARG, so a GUID
+// read back is always one a datastore query may quote. SetDataStoreName with an empty string
+// detaches the item. Copy keeps the GUID and copies deeply (CVItemCopier); GetText is a
+// readable dump for log lines (CVItemText).
+//
+// Ownership: the item holds its container by a counted reference for its whole life.
+// Threads: any thread may call any method (events are delivered on other threads than the one
+// that made the item); m_lock guards the class name, GUID and datastore name. m_properties is
+// constant after construction.
+
+#include <mutex>
+#include <source_location>
+#include <string>
+
+#include "components/vitemslib/vproperties.h"
+
+class CVItem final : public CComObjectBase<CComDispatchImpl<IVItem>> {
+public:
+    static constexpr ComAggregation k_aggregation = ComAggregation::Refused;
+
+    HRESULT FinalConstruct() override;
+
+    HRESULT GetText(const VARIANT& options, BSTR* text) override;
+    HRESULT GetDataStoreName(BSTR* name) override;
+    HRESULT SetClassName(BSTR className) override;
+    HRESULT GetGUID(BSTR* guid) override;
+    HRESULT SetGUID(BSTR guid) override;
+    HRESULT GetClassName(BSTR* className) override;
+    HRESULT SetDataStoreName(BSTR name) override;
+    HRESULT GetProperties(IVProperties** properties) override;
+    HRESULT Copy(const VARIANT& options, IVItem** copy) override;
+
+private:
+    // Runs body under the catch convention of this interface.
+    template <class Body>
+    static HRESULT Catch(Body&& body,
+                         const std::source_location& location = std::source_location::current());
+
+    CComPtr<CVProperties> m_properties;  // made in FinalConstruct, constant afterwards
+
+    mutable std::mutex m_lock;
+    std::wstring m_className = L"Item";  // guarded by m_lock
+    std::wstring m_guid;                 // guarded by m_lock
+    std::wstring m_dataStoreName;        // guarded by m_lock
+};
