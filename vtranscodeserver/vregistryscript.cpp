@@ -193,7 +193,13 @@ private:
             return;
         }
         const wchar_t c = m_text[m_position];
-        if (c == L'{' || c == L'}' || c == L'=') {
+        if (c == L'{' && m_position + 1 < m_text.size() && !IsDelimiter(m_text[m_position + 1])) {
+            // A word in braces, such as a class id: it ends at a blank, '=' or a quote.
+            m_token.kind = Token::Kind::Word;
+            while (m_position < m_text.size() && !IsBracedWordEnd(m_text[m_position])) {
+                m_token.text += m_text[m_position++];
+            }
+        } else if (c == L'{' || c == L'}' || c == L'=') {
             m_token.kind = c == L'{'   ? Token::Kind::OpenBrace
                            : c == L'}' ? Token::Kind::CloseBrace
                                        : Token::Kind::Equals;
@@ -228,6 +234,10 @@ private:
                 return;
             }
         }
+    }
+
+    static bool IsBracedWordEnd(wchar_t c) {
+        return std::iswspace(c) != 0 || c == L'=' || c == L'\'';
     }
 
     static bool IsDelimiter(wchar_t c) {

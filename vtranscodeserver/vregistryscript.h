@@ -13,6 +13,8 @@
 //     value    := 's' text | 'd' text         a string, or a 32-bit number (decimal or 0x...)
 //     name     := text
 //     text     := a bare word (no blanks, braces, '=' or quotes) | 'quoted' ('' is one quote)
+//               | a word that opens with '{' followed by no blank, up to a blank, '=' or a
+//                 quote (a class id in braces: {F1E39C1E-...})
 // Keywords are matched ignoring case. In every name and text, %NAME% is replaced by the value
 // given for NAME and %% by one percent sign; a name without a value is an error. A key name
 // may not contain "\" or "/" (each level of a path is a key of its own).
