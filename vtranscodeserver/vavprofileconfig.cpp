@@ -3,9 +3,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <climits>
 #include <string>
 
-#include "qlib/qsys/nocase.h"
 #include "qlib/qsys/resourcetable.h"
 #include "qlib/qsys/textcodec.h"
 #include "qlib/qutilitylib/qcatch.h"
@@ -14,6 +14,7 @@
 #include "qlib/qutilitylib/qlockholder.h"
 #include "qlib/qutilitylib/qregistry.h"
 #include "qlib/qutilitylib/qresource.h"
+#include "vtranscodeserver/vnocasematcher.h"
 #include "vtranscodeserver/vprofilepath.h"
 #include "vtranscodeserver/vprofilevalue.h"
 
@@ -21,37 +22,6 @@ namespace {
 
 constexpr std::string_view k_mcInfoPath = "/profiles/profilemap/mcinfo";
 constexpr std::string_view k_profileSetPath = "/profiles/profiletable/profileset";
-
-bool IsAscii(std::string_view text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-char AsciiUpper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-// A product code to compare with the "productcode" attributes of the whole map: product codes
-// are ASCII, which compares byte by byte; anything else goes through the system's case rules.
-class CProductCodeMatcher {
-public:
-    explicit CProductCodeMatcher(std::wstring_view productCode)
-        : m_wide(productCode), m_utf8(qsys::ToUtf8(productCode)), m_ascii(IsAscii(m_utf8)) {}
-
-    bool Matches(std::string_view candidate) const {
-        if (m_ascii && IsAscii(candidate)) {
-            return candidate.size() == m_utf8.size() &&
-                   std::equal(candidate.begin(), candidate.end(), m_utf8.begin(),
-                              [](char a, char b) { return AsciiUpper(a) == AsciiUpper(b); });
-        }
-        return qsys::EqualsIgnoreCase(qsys::FromUtf8(candidate), m_wide);
-    }
-
-private:
-    std::wstring_view m_wide;
-    std::string m_utf8;
-    bool m_ascii;
-};
 
 std::string_view AttributeText(pugi::xml_node element, const char* name) {
     return element.attribute(name).value();
@@ -156,7 +126,7 @@ std::shared_ptr<const pugi::xml_document> CVAVProfileConfig::RequireDocument() c
 SVProfileNode CVAVProfileConfig::GetMCInfoElem(std::wstring_view productCode) const {
     return CQCatch::Internal([&] {
         std::shared_ptr<const pugi::xml_document> document = RequireDocument();
-        const CProductCodeMatcher matcher(productCode);
+        const CVNoCaseMatcher matcher(productCode);
         const pugi::xml_node device =
             CVProfilePath::SelectFirst(*document, k_mcInfoPath, [&](pugi::xml_node entry) {
                 return matcher.Matches(AttributeText(entry, "productcode"));

@@ -15,11 +15,13 @@
 #include "qlib/qutilitylib/qregistry.h"
 #include "tests/qlib/qsys/testsupport.h"
 #include "tests/qlib/qutilitylib/filetestsupport.h"
+#include "tests/vtranscodeserver/vmediatestobjects.h"
 
 namespace {
 
 using qutilitylib::test::Raised;
 using qutilitylib::test::RealEntries;
+using vprofiles::test::RaisedCode;
 
 constexpr LONG k_video = CVAVProfileConfig::k_categoryVideo;
 constexpr LONG k_audio = CVAVProfileConfig::k_categoryAudio;
@@ -42,12 +44,6 @@ struct SProfileCase {
     LONG outputFormat;
     std::optional<AVProfile> expected;
 };
-
-// The raised code of the newest real entry; 0 when nothing was raised.
-int RaisedCode(const std::function<void()>& body) {
-    const std::optional<CQException> error = Raised(body);
-    return error ? RealEntries(*error).back().code : 0;
-}
 
 TEST(CVAVProfileConfig, EmbeddedDatabaseLookups) {
     const SProfileCase cases[] = {
