@@ -1,7 +1,7 @@
 # Entry points for a fresh machine. Each target installs what is missing first.
 PRESET ?= default
 
-.PHONY: deps configure build test clean
+.PHONY: deps configure build test demo clean
 
 deps:
 	@tools/install-deps.sh
@@ -14,6 +14,9 @@ build: configure
 
 test: build
 	ctest --preset $(PRESET)
+
+demo: build
+	BUILD_DIR=build/$(PRESET) tools/demo.sh
 
 clean:
 	rm -rf build
