@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev
-  libpugixml-dev libsqlite3-dev
+  libpugixml-dev libsqlite3-dev libexpat1-dev
   libsdbus-c++-dev libsystemd-dev dbus-daemon
   libcli11-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev

@@ -73,9 +73,9 @@ std::wstring ChildText(const CQXMLElement& entry, std::wstring_view name,
     return child != nullptr ? child->GetText() : std::wstring(fallback);
 }
 
-// Only these characters can break the element a context value becomes.
-bool BreaksElementName(wchar_t character) {
-    return std::wstring_view(L" \t\r\n<&>/=\"'").find(character) != std::wstring_view::npos;
+// Removed from a context value's name before it becomes an element name.
+bool IsRemovedFromName(wchar_t character) {
+    return std::wstring_view(L" \t\r\n<&").find(character) != std::wstring_view::npos;
 }
 
 std::wstring TrimTrailingWhiteSpace(std::wstring text) {
@@ -405,12 +405,12 @@ void CQException::AddValue(std::wstring_view name, std::wstring_view value) {
     CQXMLElement* entry = NewestRealEntry();
     std::wstring cleaned;
     for (wchar_t character : name) {
-        if (!BreaksElementName(character)) {
+        if (!IsRemovedFromName(character)) {
             cleaned += character;
         }
     }
     if (entry != nullptr && !cleaned.empty()) {
-        entry->AppendChild(std::move(cleaned), std::wstring(value));
+        entry->AppendChild(CQXMLElement::MakeName(cleaned), std::wstring(value));
     }
 }
 

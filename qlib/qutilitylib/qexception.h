@@ -88,9 +88,10 @@ public:
     void AddEntry(std::wstring_view description, int code, const std::source_location& location);
 
     // Attaches a context value to the newest entry that is not a trace entry; without one,
-    // nothing happens. Characters that cannot stand in an element name (space and other white
-    // space, "<", "&", ">", "/", "=", quotes) are removed from the name; an empty name adds
-    // nothing.
+    // nothing happens. White space, "<" and "&" are removed from the name, and what is left is
+    // made a valid XML name by CQXMLElement::MakeName, so that any XML reader in another
+    // process accepts the written exception ("CQFileUtilities::DeleteDirectory() Path" becomes
+    // "CQFileUtilities.DeleteDirectory.Path"); a name of which nothing is left adds nothing.
     void AddValue(std::wstring_view name, std::wstring_view value);
     void AddValue(std::wstring_view name, int value);
 

@@ -1,7 +1,9 @@
 #include "qlib/qutilitylib/qxmlelement.h"
 
 #include <array>
+#include <cstdint>
 #include <cwchar>
+#include <unordered_set>
 #include <utility>
 
 #include "qlib/qutilitylib/qstring.h"
@@ -68,14 +70,106 @@ std::optional<wchar_t> DecodeCharacterReference(std::wstring_view body) {
     return static_cast<wchar_t>(value);
 }
 
-void AppendTag(std::wstring& out, const CQXMLElement& element, bool encode) {
-    out += L'<';
-    out += element.GetName();
-    for (const auto& attribute : element.GetAttributes()) {
+// Whether XML 1.0 allows the character anywhere in a document.
+bool IsXmlCharacter(wchar_t character) {
+    const auto value = static_cast<std::uint32_t>(character);
+    return value == 0x9 || value == 0xA || value == 0xD || (value >= 0x20 && value <= 0xD7FF) ||
+           (value >= 0xE000 && value <= 0xFFFD) || (value >= 0x10000 && value <= 0x10FFFF);
+}
+
+wchar_t XmlCharacter(wchar_t character) {
+    constexpr wchar_t k_replacement = 0xFFFD;
+    return IsXmlCharacter(character) ? character : k_replacement;
+}
+
+std::wstring XmlCharacters(std::wstring_view text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (wchar_t character : text) {
+        out += XmlCharacter(character);
+    }
+    return out;
+}
+
+// Names keep to ASCII: readers that follow older editions of XML 1.0 (expat among them) reject
+// some letters that newer editions allow.
+bool IsAsciiLetter(wchar_t character) {
+    return (character >= L'a' && character <= L'z') || (character >= L'A' && character <= L'Z');
+}
+
+bool IsNameCharacter(wchar_t character) {
+    return IsAsciiLetter(character) || (character >= L'0' && character <= L'9') ||
+           character == L'_' || character == L'-' || character == L'.';
+}
+
+enum class TextPlace { Content, AttributeValue };
+
+std::wstring EncodeText(std::wstring_view text, TextPlace place) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (wchar_t character : text) {
+        const Entity* found = nullptr;
+        for (const auto& entity : k_entities) {
+            if (entity.character == character) {
+                found = &entity;
+            }
+        }
+        if (found != nullptr) {
+            out += found->reference;
+        } else if (place == TextPlace::AttributeValue &&
+                   (character == L'\t' || character == L'\n' || character == L'\r')) {
+            // A reader would turn them into spaces.
+            out += L"&#" + std::to_wstring(static_cast<int>(character)) + L';';
+        } else {
+            out += XmlCharacter(character);
+        }
+    }
+    return out;
+}
+
+std::wstring WrittenText(std::wstring_view text, TextPlace place, bool encode) {
+    return encode ? EncodeText(text, place) : XmlCharacters(text);
+}
+
+// No "--" inside and no "-" at the end, which would close the comment early.
+std::wstring SafeComment(std::wstring_view text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (wchar_t character : text) {
+        if (character == L'-' && !out.empty() && out.back() == L'-') {
+            out += L' ';
+        }
+        out += XmlCharacter(character);
+    }
+    if (!out.empty() && out.back() == L'-') {
         out += L' ';
-        out += attribute.name;
+    }
+    return out;
+}
+
+std::wstring SafeCData(std::wstring_view text) {
+    // A "]]>" inside the text ends one block and starts the next.
+    std::wstring out = XmlCharacters(text);
+    for (size_t at = out.find(L"]]>"); at != std::wstring::npos; at = out.find(L"]]>", at + 15)) {
+        out.replace(at, 3, L"]]]]><![CDATA[>");
+    }
+    return out;
+}
+
+void AppendTag(std::wstring& out, std::wstring_view name,
+               const std::vector<SQXMLAttribute>& attributes, bool encode) {
+    out += L'<';
+    out += name;
+    std::unordered_set<std::wstring> written;
+    for (const auto& attribute : attributes) {
+        std::wstring attributeName = CQXMLElement::MakeName(attribute.name);
+        if (attributes.size() > 1 && !written.insert(attributeName).second) {
+            continue;
+        }
+        out += L' ';
+        out += attributeName;
         out += L"=\"";
-        out += encode ? CQXMLElement::EncodeEntities(attribute.value) : attribute.value;
+        out += WrittenText(attribute.value, TextPlace::AttributeValue, encode);
         out += L'"';
     }
 }
@@ -455,52 +549,54 @@ void CQXMLElement::WriteTo(std::wstring& out, const SQXMLWriteOptions& options, 
     };
     newLine();
     if (m_kind == EQXMLKind_Comment) {
-        out += L"<!--" + m_text + L"-->";
+        out += L"<!--" + SafeComment(m_text) + L"-->";
         return;
     }
     if (m_kind == EQXMLKind_CData) {
-        // A "]]>" inside the text ends one block and starts the next.
-        std::wstring text = m_text;
-        for (size_t at = text.find(L"]]>"); at != std::wstring::npos;
-             at = text.find(L"]]>", at + 15)) {
-            text.replace(at, 3, L"]]]]><![CDATA[>");
-        }
-        out += L"<![CDATA[" + text + L"]]>";
+        out += L"<![CDATA[" + SafeCData(m_text) + L"]]>";
         return;
     }
-    AppendTag(out, *this, options.encodeEntities);
+    const std::wstring name = MakeName(m_name);
+    AppendTag(out, name, m_attributes, options.encodeEntities);
     if (m_children.empty() && m_text.empty()) {
         out += L"/>";
         return;
     }
     out += L'>';
-    out += options.encodeEntities ? EncodeEntities(m_text) : m_text;
+    out += WrittenText(m_text, TextPlace::Content, options.encodeEntities);
     if (!m_children.empty()) {
         for (const auto& child : m_children) {
             child->WriteTo(out, options, depth + 1);
         }
         newLine();
     }
-    out += L"</" + m_name + L'>';
+    out += L"</" + name + L'>';
 }
 
 std::wstring CQXMLElement::EncodeEntities(std::wstring_view text) {
-    std::wstring out;
-    out.reserve(text.size());
-    for (wchar_t character : text) {
-        const Entity* found = nullptr;
-        for (const auto& entity : k_entities) {
-            if (entity.character == character) {
-                found = &entity;
-            }
+    return EncodeText(text, TextPlace::Content);
+}
+
+std::wstring CQXMLElement::MakeName(std::wstring_view text) {
+    std::wstring name;
+    name.reserve(text.size() + 1);
+    for (size_t index = 0; index < text.size(); ++index) {
+        const wchar_t character = text[index];
+        const std::wstring_view rest = text.substr(index);
+        if (IsWhiteSpace(character)) {
+            continue;
         }
-        if (found != nullptr) {
-            out += found->reference;
+        if (rest.starts_with(L"::") || rest.starts_with(L"()")) {
+            name += L'.';
+            ++index;
         } else {
-            out += character;
+            name += IsNameCharacter(character) ? character : L'_';
         }
     }
-    return out;
+    if (name.empty() || !(IsAsciiLetter(name.front()) || name.front() == L'_')) {
+        name.insert(name.begin(), L'_');
+    }
+    return name;
 }
 
 std::wstring CQXMLElement::DecodeEntities(std::wstring_view text) {

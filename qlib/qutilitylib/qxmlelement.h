@@ -27,6 +27,21 @@
 // - The writer also writes the text of an element that has children (before the children), so
 //   that no text is lost; a parse gives it back.
 //
+// Every text the writer produces is well-formed XML 1.0 that any standard parser reads, whatever
+// the tree holds:
+// - Element and attribute names pass through MakeName; an attribute whose written name repeats
+//   an earlier one of the same element is left out (GetAttribute gives the first anyway).
+// - Characters XML 1.0 forbids (control characters other than tab, CR and LF, lone surrogates,
+//   U+FFFE, U+FFFF) become U+FFFD in every text, comment and CDATA block.
+// - Texts and attribute values are entity-encoded (see EncodeEntities); attribute values also
+//   write tab, CR and LF as character references, so that a reader gets them back unchanged.
+// - A comment's "--" is written "- -" and a final "-" gets a space after it.
+// - A "]]>" inside CDATA ends one block and starts the next.
+// With SQXMLWriteOptions::encodeEntities off, texts and attribute values are written as they
+// stand (the caller vouches for their markup); names, characters and comments are still mended.
+// The parser still reads what older writers produced (names such as "A::B()C", raw control
+// characters); writing such a tree again gives the mended form.
+//
 // An element is used by one thread at a time; distinct trees may be used on distinct threads.
 
 #include <cstddef>
@@ -119,10 +134,19 @@ public:
     // The element (a document: its children) as XML text.
     std::wstring Write(const SQXMLWriteOptions& options = {}) const;
 
-    // The five predefined entities encoded ("&" -> "&amp;", ...).
+    // The five predefined entities encoded ("&" -> "&amp;", ...); characters XML 1.0 forbids
+    // become U+FFFD.
     static std::wstring EncodeEntities(std::wstring_view text);
     // The predefined entities and character references decoded; others kept as written.
     static std::wstring DecodeEntities(std::wstring_view text);
+
+    // A name that XML 1.0 accepts, made from any text in one fixed way: white space is removed;
+    // "::" and "()" become "."; ":" (namespace-aware readers take it for a prefix) and every
+    // other character that cannot stand in a name become "_"; a name that does not begin with a
+    // letter or "_" gets "_" in front, and nothing at all becomes "_". A valid name without ":"
+    // comes out unchanged ("CQFileUtilities::DeleteDirectory() Path" becomes
+    // "CQFileUtilities.DeleteDirectory.Path").
+    static std::wstring MakeName(std::wstring_view text);
 
 private:
     friend class CQXMLParser;

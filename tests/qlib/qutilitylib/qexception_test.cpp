@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "qlib/qutilitylib/qstring.h"
+#include "tests/qlib/qutilitylib/xmltestsupport.h"
+
 namespace {
 
 const std::wstring k_oneEntryXml =
@@ -85,9 +88,9 @@ TEST(CQException, AddValueGoesToTheNewestRealEntryWithACleanName) {
     ASSERT_EQ(entries.size(), 3u);
     const auto& second = entries[1]->GetChildren();
     ASSERT_EQ(second.size(), 4u);
-    EXPECT_EQ(second[2]->GetName(), L"CQFileUtilities::DeleteDirectory()Path");
+    EXPECT_EQ(second[2]->GetName(), L"CQFileUtilities.DeleteDirectory.Path");
     EXPECT_EQ(second[2]->GetText(), L"/x");
-    EXPECT_EQ(second[3]->GetName(), L"Badnamemore");
+    EXPECT_EQ(second[3]->GetName(), L"Badname_more");
     EXPECT_EQ(second[3]->GetText(), L"12");
     EXPECT_EQ(entries[2]->GetChildren().size(), 5u) << "the trace entry gets nothing";
 
@@ -245,4 +248,38 @@ TEST(CQException, MethodNamesAreReducedToClassAndMethod) {
     EXPECT_EQ(name("void ns::inner::Run()"), L"ns::inner::Run");
     EXPECT_EQ(name("int main()"), L"main");
     EXPECT_EQ(name(""), L"");
+}
+
+// Clients in other processes read the text with their own XML parsers.
+TEST(CQException, XmlIsReadByAStandardReaderAndComesBackWhole) {
+    CQException exception(L"Failed \x07 to delete -- folder", QERR_DELETE_FILE, L"q.cpp", 9,
+                          L"CQFileUtilities::DeleteDirectory");
+    exception.AddValue(L"CQFileUtilities::DeleteDirectory() Path", L"/tmp/a&b");
+    exception.AddValue(L"CQFileUtilities::ConcatPathname() str1", L"<x>");
+    exception.AddEntry(L"Stacktrace.", QERR_STACKTRACE, L"r.cpp", 4, L"CVQueue<class CVJob>::Save");
+    const std::wstring xml = exception.GetXML();
+    EXPECT_EQ(StandardReaderError(xml), "") << CQStringHelper::StringToMultiByte(xml);
+
+    const CQException back = ThroughComError(exception);
+    EXPECT_EQ(back.GetXML(), xml);
+    const auto& first = back.GetElement().GetChildren().at(0)->GetChildren();
+    ASSERT_EQ(first.size(), 7u);
+    EXPECT_EQ(first[5]->GetName(), L"CQFileUtilities.DeleteDirectory.Path");
+    EXPECT_EQ(first[5]->GetText(), L"/tmp/a&b");
+    EXPECT_EQ(first[6]->GetName(), L"CQFileUtilities.ConcatPathname.str1");
+}
+
+TEST(CQException, XmlOfOlderBuildsIsStillConverted) {
+    const std::wstring older =
+        L"\r\n<error>\r\n\t<errorentry>\r\n\t\t<description>gone</description>"
+        L"\r\n\t\t<errorcode>2012</errorcode>"
+        L"\r\n\t\t<CQFileUtilities::DeleteDirectory()Path>/x</"
+        L"CQFileUtilities::DeleteDirectory()Path>"
+        L"\r\n\t</errorentry>\r\n</error>";
+    const CQException converted =
+        CQException::FromComError(_com_error(E_QEXCEPTION, ErrorInfo{older, GUID_NULL, L""}));
+    EXPECT_TRUE(converted.HasErrorCode(QERR_DELETE_FILE));
+    EXPECT_NE(converted.GetDescription().find(L"CQFileUtilities::DeleteDirectory()Path:\t/x"),
+              std::wstring::npos);
+    EXPECT_EQ(StandardReaderError(converted.GetXML()), "");
 }

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "qlib/qutilitylib/qstring.h"
+#include "tests/qlib/qutilitylib/xmltestsupport.h"
+
 namespace {
 
 struct ParseResult {
@@ -255,4 +258,66 @@ TEST(CQXMLElement, CopiesAreDeepAndOwnTheirChildren) {
     EXPECT_EQ(moved.GetChildren()[0]->GetParent(), &moved);
     EXPECT_EQ(moved.Write(),
               original.Write().replace(original.Write().find(L"<child>"), 7, L"<child>changed"));
+}
+
+TEST(CQXMLElement, MakeNameMapsAnyTextToAValidNameInOneFixedWay) {
+    EXPECT_EQ(CQXMLElement::MakeName(L"sourcefunction"), L"sourcefunction");
+    EXPECT_EQ(CQXMLElement::MakeName(L"Registry-key_2.old"), L"Registry-key_2.old");
+    EXPECT_EQ(CQXMLElement::MakeName(L"CQFileUtilities::DeleteDirectory() Path"),
+              L"CQFileUtilities.DeleteDirectory.Path");
+    EXPECT_EQ(CQXMLElement::MakeName(L"ns:name"), L"ns_name");
+    EXPECT_EQ(CQXMLElement::MakeName(L"2nd"), L"_2nd");
+    EXPECT_EQ(CQXMLElement::MakeName(L"::x"), L"_.x");
+    EXPECT_EQ(CQXMLElement::MakeName(L"caf\u00e9 <&>"), L"caf____");
+    EXPECT_EQ(CQXMLElement::MakeName(L" \t"), L"_");
+}
+
+// Whatever a tree holds (names of older writers, control characters, comment text with "--"),
+// its written form is read by a standard parser, and texts come back as they were.
+TEST(CQXMLElement, WrittenTextIsWellFormedForAStandardReader) {
+    CQXMLElement root(L"error");
+    root.SetAttribute(L"note:x", L"tab\there\nline\rend");
+    root.SetAttribute(L"note_x", L"the same name once written");
+    CQXMLElement& entry = root.AppendChild(L"errorentry", L"");
+    entry.AppendChild(L"CQFileUtilities::DeleteDirectory()Path", L"/tmp/a\x01" L"b\x1f & <c>");
+    entry.AppendChild(L"1", std::wstring(L"nul\0in\xfffe text", 15));
+    entry.AppendChild(L"", L"no name");
+    entry.AppendChild(CQXMLElement::Comment(L"a -- b ---"));
+    entry.AppendChild(CQXMLElement::CData(L"x\x02]]>y"));
+    entry.AppendChild(L"description", L"surrogate \xd800 alone");
+
+    for (const bool newLines : {true, false}) {
+        const std::wstring text = root.Write({.newLines = newLines});
+        EXPECT_EQ(StandardReaderError(text), "") << CQStringHelper::StringToMultiByte(text);
+    }
+    const auto attributes = StandardReaderRootAttributes(root.Write());
+    ASSERT_EQ(attributes.size(), 1u);
+    EXPECT_EQ(attributes.at("note_x"), "tab\there\nline\rend");
+
+    const auto result = Parse(root.Write());
+    ASSERT_TRUE(result.parsed) << result.state.errorText;
+    const auto& children = result.root.GetChildren()[0]->GetChildren();
+    ASSERT_EQ(children.size(), 7u) << "the CDATA block holding \"]]>\" comes back as two";
+    EXPECT_EQ(children[0]->GetName(), L"CQFileUtilities.DeleteDirectory.Path");
+    EXPECT_EQ(children[0]->GetText(),
+              L"/tmp/a\xfffd"
+              L"b\xfffd & <c>");
+    EXPECT_EQ(children[1]->GetName(), L"_1");
+    EXPECT_EQ(children[2]->GetName(), L"_");
+    EXPECT_EQ(children[3]->GetText(), L"a - - b - - - ");
+}
+
+TEST(CQXMLElement, TextsOfOlderWritersAreStillRead) {
+    const auto result = Parse(
+        L"<errorentry><description>bad\x01byte</description>"
+        L"<CQFileUtilities::DeleteDirectory()Path>/x</CQFileUtilities::DeleteDirectory()Path>"
+        L"<!--a--b--></errorentry>");
+    ASSERT_TRUE(result.parsed) << result.state.errorText;
+    const auto& children = result.root.GetChildren();
+    ASSERT_EQ(children.size(), 3u);
+    EXPECT_EQ(children[0]->GetText(), L"bad\x01byte");
+    EXPECT_EQ(children[1]->GetName(), L"CQFileUtilities::DeleteDirectory()Path");
+    EXPECT_EQ(children[1]->GetText(), L"/x");
+    EXPECT_EQ(children[2]->GetText(), L"a--b");
+    EXPECT_EQ(StandardReaderError(result.root.Write()), "");
 }
