@@ -5,7 +5,9 @@ namespace {
 
 constexpr char32_t k_replacement = 0xFFFD;
 
-bool IsScalarValue(char32_t c) { return c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF); }
+bool IsScalarValue(char32_t c) {
+    return c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
+}
 
 void AppendUtf8(std::string& out, char32_t c) {
     if (!IsScalarValue(c)) {
@@ -110,6 +112,15 @@ std::wstring FromUtf8(std::string_view bytes) {
     out.reserve(bytes.size());
     for (size_t pos = 0; pos < bytes.size();) {
         out += static_cast<wchar_t>(DecodeUtf8(bytes, pos).value_or(k_replacement));
+    }
+    return out;
+}
+
+std::wstring FromLatin1(std::string_view bytes) {
+    std::wstring out;
+    out.reserve(bytes.size());
+    for (char byte : bytes) {
+        out += static_cast<wchar_t>(static_cast<unsigned char>(byte));
     }
     return out;
 }

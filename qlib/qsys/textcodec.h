@@ -25,6 +25,9 @@ std::optional<std::wstring> FromUtf8Strict(std::string_view bytes);
 // UTF-8 to wide text; every invalid sequence becomes U+FFFD.
 std::wstring FromUtf8(std::string_view bytes);
 
+// Latin-1 (ISO 8859-1) bytes to wide text: each byte is the character of its value. Never fails.
+std::wstring FromLatin1(std::string_view bytes);
+
 // Wide text to UTF-16 bytes in the given byte order (no byte-order mark).
 std::string ToUtf16(std::wstring_view text, ByteOrder order);
 

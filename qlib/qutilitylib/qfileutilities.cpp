@@ -327,9 +327,8 @@ std::wstring DecodeText(EQTextEncoding encoding, const uint8_t* data, uint64_t s
         case EQTextEncoding_Utf16BE:
             return qsys::FromUtf16(bytes, qsys::ByteOrder::BigEndian);
         default:
-            // ANSI is UTF-8 here (see the header).
-            return bytes.empty() ? std::wstring()
-                                 : CQStringHelper::MultiByteToString(bytes.data(), bytes.size());
+            // ANSI is UTF-8 here, and Latin-1 where the bytes are no UTF-8 (see the header).
+            return qsys::FromUtf8Strict(bytes).value_or(qsys::FromLatin1(bytes));
     }
 }
 

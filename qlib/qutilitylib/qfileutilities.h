@@ -40,8 +40,10 @@
 //
 // Text encodings: ANSI is the process locale's multibyte encoding, which is UTF-8 on every
 // system we run on; it is taken as UTF-8 without consulting the locale, because services often
-// run in the C locale, whose ASCII would make every accented name unreadable. Bytes that are
-// not valid UTF-8 (in ANSI or UTF-8 text) make the whole text read as empty, without an error.
+// run in the C locale, whose ASCII would make every accented name unreadable. Text (ANSI or
+// UTF-8) whose bytes are not valid UTF-8 is read whole as Latin-1, one character a byte, as a
+// Western "ANSI" reading gives it: nothing is lost, so a file read, changed and written back
+// keeps every character (written back as UTF-8).
 // Without a byte-order mark, UTF-16 is recognised by its zero bytes (see FileContentToString).
 //
 // Stateless apart from the write-failure test seam; every function may be called from any
@@ -117,7 +119,7 @@ public:
     // "/"); nothing for a name without a folder.
     static void BuildParentDirectory(const std::wstring& path);
     // Deletes the folder and everything in it; true, or raises (context value
-    // "CQFileUtilities::DeleteDirectory() Path").
+    // "CQFileUtilities::DeleteDirectory() Path", written "CQFileUtilities.DeleteDirectory.Path").
     static bool DeleteDirectory(const std::wstring& directory);
     // Moves source to destination, replacing it. Raises the system error followed by
     // QERR_MOVE_FILE with "SrcFile" and "DstFile".

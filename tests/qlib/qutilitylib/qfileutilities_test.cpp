@@ -183,8 +183,8 @@ TEST(CQFileUtilities, ConcatPathnameJoinsWithOneSeparator) {
     EXPECT_EQ(entries[0].code, QERR_INVALID_PARAMETER);
     EXPECT_EQ(entries[0].description, L"Invalid function parameter.");
     EXPECT_EQ(entries[0].function, L"CQFileUtilities::ConcatPathname");
-    EXPECT_EQ(entries[0].values.at(L"CQFileUtilities::ConcatPathname()str1"), L"");
-    EXPECT_EQ(entries[0].values.at(L"CQFileUtilities::ConcatPathname()str2"), L"name");
+    EXPECT_EQ(entries[0].values.at(L"CQFileUtilities.ConcatPathname.str1"), L"");
+    EXPECT_EQ(entries[0].values.at(L"CQFileUtilities.ConcatPathname.str2"), L"name");
 }
 
 TEST(CQFileUtilities, EnsurePathSeparatorAtEndAddsOnlyWhereMissing) {
@@ -296,7 +296,7 @@ TEST(CQFileUtilities, DeleteDirectoryRefusesLinksAndMissingFolders) {
     const auto onLink = Raised([&] { CQFileUtilities::DeleteDirectory(folder.Wide(L"link")); });
     ASSERT_TRUE(onLink);
     EXPECT_EQ(onLink->GetHResult(), HResultFromErrno(ENOTDIR));
-    EXPECT_EQ(RealEntries(*onLink).at(0).values.at(L"CQFileUtilities::DeleteDirectory()Path"),
+    EXPECT_EQ(RealEntries(*onLink).at(0).values.at(L"CQFileUtilities.DeleteDirectory.Path"),
               folder.Wide(L"link"));
     EXPECT_EQ(ReadBytes(folder.Native(L"target/keep.txt")), "keep");
 
@@ -534,12 +534,17 @@ TEST(CQFileUtilities, UnmarkedFilesAreTakenAsTheyMostLikelyAre) {
     EXPECT_EQ(read(""), L"");
 }
 
-TEST(CQFileUtilities, InvalidUtf8ReadsAsEmptyText) {
+// A file that is no UTF-8 must not read as empty: a read-modify-write would wipe it.
+TEST(CQFileUtilities, TextThatIsNoUtf8ReadsAsLatin1AndSurvivesRewriting) {
     FileTestFolder folder;
     WriteBytes(folder.Native(L"marked.txt"), "\xEF\xBB\xBFok \xC3\x28 bad");
-    EXPECT_EQ(CQFileUtilities::ReadTextFile(folder.Wide(L"marked.txt")), L"");
-    WriteBytes(folder.Native(L"unmarked.txt"), "caf\xE9");
-    EXPECT_EQ(CQFileUtilities::ReadTextFile(folder.Wide(L"unmarked.txt")), L"");
+    EXPECT_EQ(CQFileUtilities::ReadTextFile(folder.Wide(L"marked.txt")), L"ok \u00C3( bad");
+    WriteBytes(folder.Native(L"unmarked.txt"), "caf\xE9 \x80\xFF");
+    const std::wstring read = CQFileUtilities::ReadTextFile(folder.Wide(L"unmarked.txt"));
+    EXPECT_EQ(read, L"caf\u00E9 \u0080\u00FF");
+    CQFileUtilities::WriteTextFile(folder.Wide(L"unmarked.txt"), read + L"!", false,
+                                   EQTextEncoding_Ansi);
+    EXPECT_EQ(CQFileUtilities::ReadTextFile(folder.Wide(L"unmarked.txt")), read + L"!");
     WriteBytes(folder.Native(L"onlyMark.txt"), "\xEF\xBB\xBF");
     EXPECT_EQ(CQFileUtilities::ReadTextFile(folder.Wide(L"onlyMark.txt")), L"");
     WriteBytes(folder.Native(L"oddUtf16.txt"), std::string("\xFF\xFE"
