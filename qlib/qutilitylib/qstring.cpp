@@ -1,5 +1,6 @@
 #include "qlib/qutilitylib/qstring.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <vector>
 
@@ -45,17 +46,26 @@ Conversion ParseConversion(std::wstring_view format, size_t percent) {
     return conversion;
 }
 
-// swprintf of one value into out, growing the buffer until the text fits.
+// Longest text one conversion may produce: far beyond any width the program writes.
+constexpr size_t k_longestConversion = size_t{1} << 20;
+
+// swprintf of one value into out, growing the buffer up to k_longestConversion characters.
+// swprintf reports a buffer too small and a failure of its own (a width beyond INT_MAX, a
+// character it cannot write) alike, so the growth is bounded: false, with out unchanged, when
+// the text has not fitted by then.
 template <typename T>
-void AppendPrintf(std::wstring& out, const std::wstring& format, T value) {
+[[nodiscard]] bool AppendPrintf(std::wstring& out, const std::wstring& format, T value) {
     std::vector<wchar_t> buffer(64);
     for (;;) {
         const int written = std::swprintf(buffer.data(), buffer.size(), format.c_str(), value);
         if (written >= 0 && static_cast<size_t>(written) < buffer.size()) {
             out.append(buffer.data(), static_cast<size_t>(written));
-            return;
+            return true;
         }
-        buffer.resize(buffer.size() * 2);
+        if (buffer.size() >= k_longestConversion) {
+            return false;
+        }
+        buffer.resize(std::min(buffer.size() * 2, k_longestConversion));
     }
 }
 
@@ -69,49 +79,68 @@ unsigned long long AsUnsigned(const CQStringHelper::FormatArgument& argument) {
     return bits >= 64 ? value : value & ((1ull << bits) - 1);
 }
 
-void AppendText(std::wstring& out, const std::wstring& flags, std::wstring_view text) {
-    if (flags.empty()) {
-        out += text;
-        return;
+// The decimal number at index (moving index past it), held at k_longestConversion + 1.
+size_t ReadNumber(std::wstring_view text, size_t& index) {
+    size_t value = 0;
+    for (; index < text.size() && text[index] >= L'0' && text[index] <= L'9'; ++index) {
+        value =
+            std::min(value * 10 + static_cast<size_t>(text[index] - L'0'), k_longestConversion + 1);
     }
-    AppendPrintf(out, L"%" + flags + L"ls", std::wstring(text).c_str());
+    return value;
+}
+
+// "%s" with its flags ("-", width, ".precision"; others mean nothing for text). Written here
+// rather than by swprintf, so that texts of any length pass.
+[[nodiscard]] bool AppendText(std::wstring& out, std::wstring_view flags, std::wstring_view text) {
+    size_t index = flags.find_first_not_of(L"-+ #0");
+    index = std::min(index, flags.size());
+    const size_t width = ReadNumber(flags, index);
+    if (index < flags.size() && flags[index] == L'.') {
+        ++index;
+        text = text.substr(0, ReadNumber(flags, index));
+    }
+    if (width > k_longestConversion) {
+        return false;
+    }
+    const size_t padding = width > text.size() ? width - text.size() : 0;
+    const bool left = flags.find(L'-') != std::wstring_view::npos;
+    out.append(left ? 0 : padding, L' ');
+    out += text;
+    out.append(left ? padding : 0, L' ');
+    return true;
 }
 
 // The argument in its natural form, with the conversion's flags.
-void AppendNatural(std::wstring& out, const std::wstring& flags,
-                   const CQStringHelper::FormatArgument& argument) {
+[[nodiscard]] bool AppendNatural(std::wstring& out, const std::wstring& flags,
+                                 const CQStringHelper::FormatArgument& argument) {
     switch (argument.GetKind()) {
         case Kind::Signed:
-            AppendPrintf(out, L"%" + flags + L"lld", argument.GetSigned());
-            break;
+            return AppendPrintf(out, L"%" + flags + L"lld", argument.GetSigned());
         case Kind::Unsigned:
-            AppendPrintf(out, L"%" + flags + L"llu", argument.GetUnsigned());
-            break;
+            return AppendPrintf(out, L"%" + flags + L"llu", argument.GetUnsigned());
         case Kind::Floating:
-            AppendPrintf(out, L"%" + flags + L"g", argument.GetFloating());
-            break;
+            return AppendPrintf(out, L"%" + flags + L"g", argument.GetFloating());
         case Kind::Text:
-            AppendText(out, flags, argument.GetText());
-            break;
+            return AppendText(out, flags, argument.GetText());
         case Kind::Pointer:
-            AppendPrintf(out, L"%" + flags + L"p", argument.GetPointer());
-            break;
+            return AppendPrintf(out, L"%" + flags + L"p", argument.GetPointer());
     }
+    return false;
 }
 
 bool IsInteger(const CQStringHelper::FormatArgument& argument) {
     return argument.GetKind() == Kind::Signed || argument.GetKind() == Kind::Unsigned;
 }
 
-void AppendConversion(std::wstring& out, const Conversion& conversion,
-                      const CQStringHelper::FormatArgument& argument) {
+// False (out unchanged) when the C library cannot write the conversion.
+[[nodiscard]] bool AppendConversion(std::wstring& out, const Conversion& conversion,
+                                    const CQStringHelper::FormatArgument& argument) {
     const std::wstring prefix = L"%" + conversion.flags;
     switch (conversion.type) {
         case L'd':
         case L'i':
             if (argument.GetKind() == Kind::Signed) {
-                AppendPrintf(out, prefix + L"lld", argument.GetSigned());
-                return;
+                return AppendPrintf(out, prefix + L"lld", argument.GetSigned());
             }
             break;
         case L'u':
@@ -119,15 +148,13 @@ void AppendConversion(std::wstring& out, const Conversion& conversion,
         case L'X':
         case L'o':
             if (IsInteger(argument)) {
-                AppendPrintf(out, prefix + L"ll" + conversion.type, AsUnsigned(argument));
-                return;
+                return AppendPrintf(out, prefix + L"ll" + conversion.type, AsUnsigned(argument));
             }
             break;
         case L'c':
         case L'C':
             if (IsInteger(argument)) {
-                AppendPrintf(out, prefix + L"lc", static_cast<wint_t>(AsUnsigned(argument)));
-                return;
+                return AppendPrintf(out, prefix + L"lc", static_cast<wint_t>(AsUnsigned(argument)));
             }
             break;
         case L'f':
@@ -139,14 +166,13 @@ void AppendConversion(std::wstring& out, const Conversion& conversion,
         case L'a':
         case L'A':
             if (argument.GetKind() == Kind::Floating) {
-                AppendPrintf(out, prefix + conversion.type, argument.GetFloating());
-                return;
+                return AppendPrintf(out, prefix + conversion.type, argument.GetFloating());
             }
             break;
         default:
             break;
     }
-    AppendNatural(out, conversion.flags, argument);
+    return AppendNatural(out, conversion.flags, argument);
 }
 
 }  // namespace
@@ -169,12 +195,12 @@ std::wstring CQStringHelper::FormatArguments(std::wstring_view format,
         if (conversion.type == L'%') {
             out += L'%';
         } else if (conversion.type == 0 || conversion.flags.find(L'*') != std::wstring::npos ||
-                   next >= arguments.size()) {
+                   next >= arguments.size() ||
+                   !AppendConversion(out, conversion, arguments[next++])) {
             // Nothing to format it with (or a width taken from the arguments, which the
-            // program never writes): keep the conversion as text.
+            // program never writes, or a conversion the C library cannot write): keep the
+            // conversion as text.
             out += format.substr(percent, conversion.end - percent);
-        } else {
-            AppendConversion(out, conversion, arguments[next++]);
         }
     }
     return out;

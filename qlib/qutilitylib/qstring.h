@@ -6,7 +6,11 @@
 // argument as whatever it really is (a wide string, a signed or unsigned integer, a floating
 // value, a pointer), so a format can never read an argument as the wrong type. A conversion
 // that meets an argument of another kind writes the argument in its natural form; a
-// conversion without an argument is written as it stands; extra arguments are ignored.
+// conversion without an argument is written as it stands; extra arguments are ignored. A
+// conversion that would produce more than a million characters (or that the C library cannot
+// write at all) is written as it stands too, and its argument is used up: Format always ends.
+// Format stays on the C library's swprintf for numbers (fmt would add a dependency for no gain
+// here); texts are padded and cut by Format itself, so they pass at any length.
 //
 //     CQStringHelper::Format(L"Exception caught in %s (%s : %d)\n", method, file, line);
 //

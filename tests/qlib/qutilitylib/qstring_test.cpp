@@ -43,6 +43,19 @@ TEST(CQStringHelper, FormatGrowsForLongResults) {
     const std::wstring longText(5000, L'x');
     EXPECT_EQ(CQStringHelper::Format(L"<%s>", longText), L"<" + longText + L">");
     EXPECT_EQ(CQStringHelper::Format(L"%300d", 1).size(), 300u);
+    const std::wstring huge(3 << 20, L'y');
+    EXPECT_EQ(CQStringHelper::Format(L"%-4s|", huge), huge + L"|") << "texts pass at any length";
+    EXPECT_EQ(CQStringHelper::Format(L"%.3s|%06s", std::wstring(L"abcdef"), std::wstring(L"ab")),
+              L"abc|    ab");
+}
+
+// swprintf fails the same way for a width it cannot write as for a buffer too small: the
+// growth must end.
+TEST(CQStringHelper, FormatWritesAConversionTheLibraryCannotWriteAsItStands) {
+    EXPECT_EQ(CQStringHelper::Format(L"[%2147483648d]", 5), L"[%2147483648d]");
+    EXPECT_EQ(CQStringHelper::Format(L"[%9999999d] %d", 5, 6), L"[%9999999d] 6");
+    EXPECT_EQ(CQStringHelper::Format(L"[%99999999s]", std::wstring(L"a")), L"[%99999999s]");
+    EXPECT_EQ(CQStringHelper::Format(L"[%.99999999f]", 1.0), L"[%.99999999f]");
 }
 
 TEST(CQStringHelper, ConvertsBetweenMultiByteAndWide) {
