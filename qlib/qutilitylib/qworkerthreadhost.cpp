@@ -19,29 +19,38 @@ thread_local const CQWorkerThreadHost* t_runningHost = nullptr;
 
 }  // namespace
 
-CQWorkerThreadHost::CQWorkerThreadHost(std::wstring name) : m_name(std::move(name)) {}
+CQWorkerThreadHost::CQWorkerThreadHost(std::wstring name)
+    : m_name(std::move(name)), m_state(std::make_shared<RunState>()) {}
 
 CQWorkerThreadHost::~CQWorkerThreadHost() {
-    CQCatch::LogAndSwallow([this] { StopWorkerThread(k_infiniteTimeout); });
-    if (m_thread.joinable()) {
-        // Only when the worker destroys its own host: it cannot be joined from itself.
+    if (IsWorkerThread()) {
+        // The worker destroys its own host: it cannot be joined from itself, and it ends by
+        // itself, touching only the run state it shares.
         m_thread.detach();
+        return;
     }
+    CQCatch::LogAndSwallow([this] { StopWorkerThread(k_infiniteTimeout); });
+}
+
+bool CQWorkerThreadHost::IsWorkerThread() const {
+    return t_runningHost == this;
 }
 
 void CQWorkerThreadHost::StartWorkerThread() {
     CQCatch::Internal([this] {
         StopWorkerThread(k_infiniteTimeout);
         Clear();
-        m_stopEvent =
+        RunState& state = *m_state;
+        state.stopRequested = false;
+        state.stopEvent =
             std::make_unique<qsys::Event>(qsys::EventReset::Auto, qsys::EventState::NonSignaled);
-        m_finishedEvent =
+        state.finishedEvent =
             std::make_unique<qsys::Event>(qsys::EventReset::Auto, qsys::EventState::NonSignaled);
-        m_running = true;
+        state.running = true;
         try {
-            m_thread = std::thread(&CQWorkerThreadHost::WorkerThreadRunner, this);
+            m_thread = std::thread(&CQWorkerThreadHost::WorkerThreadRunner, this, m_state);
         } catch (const std::system_error& error) {
-            m_running = false;
+            state.running = false;
             CQException::RaiseSystemError(error);
         }
     });
@@ -51,61 +60,67 @@ void CQWorkerThreadHost::StopWorkerThread(uint32_t timeout) {
     CQCatch::Internal([&] {
         // Checked first: the worker must not even look at the thread object, which its owner
         // may still be assigning.
-        if (t_runningHost == this) {
+        if (IsWorkerThread()) {
             CQException::RaiseSystemError(EDEADLK);
         }
         if (!m_thread.joinable()) {
             return;
         }
-        m_stopRequested = true;
-        m_stopEvent->Set();
-        if (m_finishedEvent->Wait(qsys::TimeoutFromMilliseconds(timeout)) ==
+        RunState& state = *m_state;
+        state.stopRequested = true;
+        state.stopEvent->Set();
+        if (state.finishedEvent->Wait(qsys::TimeoutFromMilliseconds(timeout)) ==
             qsys::WaitStatus::TimedOut) {
-            m_stopRequested = false;
+            // The request stays: the worker may look for it later.
             return;
         }
         m_thread.join();
-        m_stopEvent.reset();
-        m_finishedEvent.reset();
-        m_stopRequested = false;
+        state.stopEvent.reset();
+        state.finishedEvent.reset();
+        state.stopRequested = false;
     });
 }
 
 void CQWorkerThreadHost::Clear() {
     CQCatch::Internal([this] {
         SetWorkerError(CQException());
-        m_running = false;
+        m_state->running = false;
     });
 }
 
 void CQWorkerThreadHost::SetWorkerError(const CQException& error) {
-    CQCatch::Internal([&] {
-        const CQLockHolder holder(m_hostLock);
-        m_workerError = error;
-    });
+    CQCatch::Internal([&] { StoreWorkerError(*m_state, error); });
+}
+
+void CQWorkerThreadHost::StoreWorkerError(RunState& state, const CQException& error) {
+    const CQLockHolder holder(state.lock);
+    state.workerError = error;
 }
 
 CQException CQWorkerThreadHost::GetWorkerError() const {
     return CQCatch::Internal([this] {
-        const CQLockHolder holder(m_hostLock);
-        return m_workerError;
+        const CQLockHolder holder(m_state->lock);
+        return m_state->workerError;
     });
 }
 
-void CQWorkerThreadHost::WorkerThreadRunner() noexcept {
-    t_runningHost = this;
-    CQCatch::LogAndSwallow([this] {
+void CQWorkerThreadHost::WorkerThreadRunner(CQWorkerThreadHost* host,
+                                            std::shared_ptr<RunState> state) noexcept {
+    t_runningHost = host;
+    CQCatch::LogAndSwallow([&] {
         CQLogging::Log(EQLogLevel_Debug, false,
                        L"0x%04x\t\tCQWorkerThreadHost::WorkerThreadRunner() Entered\n",
                        qsys::GetCurrentThreadId());
-        qsys::SetCurrentThreadName(m_name.substr(0, k_maxThreadName));
-        CQCatch::Boundary([this] { WorkerProc(nullptr); },
-                          [this](const CQException& error) {
+        qsys::SetCurrentThreadName(host->m_name.substr(0, k_maxThreadName));
+        // From here on the host may be gone (see the header): only the state is used.
+        CQCatch::Boundary([&] { host->WorkerProc(nullptr); },
+                          [&](const CQException& error) {
                               CQLogging::Log(EQLogLevel_Warning, false, L"%s\n",
                                              error.GetDescription());
-                              SetWorkerError(error);
+                              StoreWorkerError(*state, error);
                           });
     });
-    m_running = false;
-    m_finishedEvent->Set();
+    t_runningHost = nullptr;
+    state->running = false;
+    state->finishedEvent->Set();
 }
