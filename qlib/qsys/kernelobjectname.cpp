@@ -39,42 +39,47 @@ uint64_t Fnv1a(std::string_view bytes) {
     return hash;
 }
 
-enum class Owner { MustBeMe, Anybody };
+constexpr mode_t k_privateMode = 0700;
+constexpr mode_t k_sharedMode = 01777;
 
-// Checks a folder in a shared place such as /tmp before objects are made in it: a private
-// folder must be ours, a shared one must have the sticky bit so nobody removes others' files.
-void CheckFolder(const std::string& folder, mode_t mode, Owner owner) {
+void Refuse(const std::string& folder) {
+    ThrowSystemError(EACCES, "not a safe folder for kernel objects: " + folder);
+}
+
+struct stat InspectFolder(const std::string& folder) {
     struct stat status {};
     if (::lstat(folder.c_str(), &status) != 0) {
         ThrowLastError("inspect " + folder);
     }
-    const bool mine = status.st_uid == ::geteuid();
-    if (!S_ISDIR(status.st_mode) || (owner == Owner::MustBeMe && !mine)) {
-        ThrowSystemError(EACCES, "not a safe folder for kernel objects: " + folder);
-    }
-    if ((status.st_mode & 07777) != mode) {
-        if (!mine || ::chmod(folder.c_str(), mode) != 0) {
-            ThrowSystemError(EACCES, "not a safe folder for kernel objects: " + folder);
-        }
-    }
+    return status;
 }
 
-std::string MakeFolder(const std::string& folder, mode_t mode, Owner owner) {
+std::string MakeFolder(const std::string& folder, KernelNamespace space) {
+    const mode_t mode = space == KernelNamespace::Global ? k_sharedMode : k_privateMode;
     if (::mkdir(folder.c_str(), mode) != 0 && errno != EEXIST) {
         ThrowLastError("create " + folder);
     }
-    CheckFolder(folder, mode, owner);
+    KernelObjectName::CheckFolder(folder, space);
     return folder;
+}
+
+// The session's runtime folder itself must be ours and closed to others: whoever may write to
+// it may replace the folder of our kernel objects inside it. It is not ours to repair.
+void CheckRuntimeFolder(const std::string& folder) {
+    const struct stat status = InspectFolder(folder);
+    if (!S_ISDIR(status.st_mode) || status.st_uid != ::geteuid() || (status.st_mode & 077) != 0) {
+        Refuse(folder);
+    }
 }
 
 std::string UserFolder() {
     if (const std::optional<std::wstring> runtime = RuntimeDirectory()) {
-        const std::string folder = ToUtf8(*runtime) + "/zelto";
-        CreateDirectories(folder, 0700);
-        CheckFolder(folder, 0700, Owner::MustBeMe);
-        return folder;
+        const std::string runtimeFolder = ToUtf8(*runtime);
+        CreateDirectories(runtimeFolder, k_privateMode);
+        CheckRuntimeFolder(runtimeFolder);
+        return MakeFolder(runtimeFolder + "/zelto", KernelNamespace::User);
     }
-    return MakeFolder("/tmp/zelto-" + std::to_string(::geteuid()), 0700, Owner::MustBeMe);
+    return MakeFolder("/tmp/zelto-" + std::to_string(::geteuid()), KernelNamespace::User);
 }
 
 }  // namespace
@@ -115,8 +120,29 @@ std::string KernelObjectName::Encode(std::wstring_view name, size_t maxLength) {
 }
 
 std::string KernelObjectName::Folder(KernelNamespace space) {
-    return space == KernelNamespace::Global ? MakeFolder(k_globalFolder, 01777, Owner::Anybody)
-                                            : UserFolder();
+    return space == KernelNamespace::Global ? MakeFolder(k_globalFolder, space) : UserFolder();
+}
+
+void KernelObjectName::CheckFolder(const std::string& folder, KernelNamespace space) {
+    const struct stat status = InspectFolder(folder);
+    const bool mine = status.st_uid == ::geteuid();
+    const bool trustedOwner = mine || (space == KernelNamespace::Global && status.st_uid == 0);
+    if (!S_ISDIR(status.st_mode) || !trustedOwner) {
+        Refuse(folder);
+    }
+    const mode_t wanted = space == KernelNamespace::Global ? k_sharedMode : k_privateMode;
+    mode_t mode = status.st_mode & 07777;
+    if (mode != wanted && mine) {
+        if (::chmod(folder.c_str(), wanted) != 0) {
+            Refuse(folder);
+        }
+        mode = wanted;
+    }
+    const bool safe = space == KernelNamespace::User ? (mode & 077) == 0
+                                                     : (mode & 022) == 0 || (mode & S_ISVTX) != 0;
+    if (!safe) {
+        Refuse(folder);
+    }
 }
 
 std::string KernelObjectName::LockFilePath(std::string_view suffix) const {

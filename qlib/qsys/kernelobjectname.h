@@ -6,9 +6,15 @@
 // machine; any other name (with or without "Local\") by the processes of one user.
 //   - per user: lock files in $XDG_RUNTIME_DIR/zelto, else /tmp/zelto-<uid>; the folder is
 //     created with mode 0700 and refused (EACCES) when it is a link, belongs to another user
-//     or is open to others; semaphores "/zelto-<uid>-<name>";
+//     or is open to others; $XDG_RUNTIME_DIR itself must be a folder of ours that others may
+//     not enter (mode 0700), else it is refused the same way; semaphores
+//     "/zelto-<uid>-<name>";
 //   - global: lock files in /tmp/zelto-global (mode 1777, files 0666 so every user may open
-//     them, as a mutex with an open access list), semaphores "/zelto-global-<name>".
+//     them, as a mutex with an open access list), semaphores "/zelto-global-<name>". The
+//     folder is trusted only when it belongs to root or to us and, when others may write to it,
+//     has the sticky bit (so nobody deletes or replaces another user's files); a folder planted
+//     by another user is refused (EACCES).
+// A folder of ours with another mode is given the right one.
 //
 // Encoding: letters, digits, "_", "-" and "." (except a leading one) stand for themselves;
 // every other byte of the name's UTF-8 form becomes %XX. So distinct names stay distinct, and
@@ -44,6 +50,9 @@ public:
     static std::string Encode(std::wstring_view name, size_t maxLength);
     // The namespace's folder, created and checked as described above.
     static std::string Folder(KernelNamespace space);
+    // The checks Folder applies to the namespace's folder (not to $XDG_RUNTIME_DIR): raises
+    // EACCES when folder is not safe for the namespace's objects.
+    static void CheckFolder(const std::string& folder, KernelNamespace space);
 
 private:
     KernelObjectName(KernelNamespace space, std::wstring name)

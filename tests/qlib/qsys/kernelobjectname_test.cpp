@@ -71,5 +71,61 @@ TEST(KernelObjectName, TheUsersFolderIsPrivateAndNoLinkIsFollowed) {
     }
 }
 
+// Whether folder is refused for the namespace (EACCES); other failures fail the test.
+bool Refused(const std::string& folder, KernelNamespace space) {
+    try {
+        KernelObjectName::CheckFolder(folder, space);
+        return false;
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code().value(), EACCES) << error.what();
+        return true;
+    }
+}
+
+// A folder in a shared place is trusted only when no other user can have planted it or can
+// remove the files in it.
+TEST(KernelObjectName, FoldersOfOtherOwnersOrOpenToOthersAreRefused) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "giving folders to other users needs root";
+    }
+    constexpr uid_t k_otherUser = 65534;
+    test::TemporaryFolder root;
+    const auto folder = [&](const std::string& name, mode_t mode, uid_t owner) {
+        const std::string path = root.Path() + "/" + name;
+        EXPECT_EQ(::mkdir(path.c_str(), 0700), 0);
+        EXPECT_EQ(::chown(path.c_str(), owner, owner), 0);
+        EXPECT_EQ(::chmod(path.c_str(), mode), 0);
+        return path;
+    };
+    EXPECT_TRUE(Refused(folder("planted", 01777, k_otherUser), KernelNamespace::Global));
+    EXPECT_TRUE(Refused(folder("plantedPrivate", 0700, k_otherUser), KernelNamespace::User));
+    EXPECT_FALSE(Refused(folder("rootShared", 01777, 0), KernelNamespace::Global));
+    EXPECT_FALSE(Refused(folder("rootClosed", 0755, 0), KernelNamespace::Global))
+        << "nobody else may write to it";
+
+    // Ours (root's here) with the wrong mode is repaired rather than refused.
+    const std::string open = folder("open", 0777, ::geteuid());
+    EXPECT_FALSE(Refused(open, KernelNamespace::Global));
+    struct stat status {};
+    ASSERT_EQ(::stat(open.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 01777u);
+}
+
+TEST(KernelObjectName, TheRuntimeFolderMustBeOursAndClosed) {
+    test::TemporaryFolder runtime;
+    const test::ScopedEnvironment variable("XDG_RUNTIME_DIR", runtime.Path());
+    ASSERT_EQ(::chmod(runtime.Path().c_str(), 0755), 0);
+    EXPECT_THROW(KernelObjectName::Folder(KernelNamespace::User), std::system_error)
+        << "others may enter the runtime folder";
+    ASSERT_EQ(::chmod(runtime.Path().c_str(), 0700), 0);
+    EXPECT_NO_THROW(KernelObjectName::Folder(KernelNamespace::User));
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(runtime.Path().c_str(), 65534, 65534), 0);
+        EXPECT_THROW(KernelObjectName::Folder(KernelNamespace::User), std::system_error)
+            << "another user's runtime folder";
+        ASSERT_EQ(::chown(runtime.Path().c_str(), 0, 0), 0);
+    }
+}
+
 }  // namespace
 }  // namespace qsys
