@@ -2,7 +2,6 @@
 
 #include "qlib/qsys/debugoutput.h"
 #include "qlib/qutilitylib/qcatch.h"
-#include "qlib/qutilitylib/qeventmessagefile.h"
 #include "qlib/qutilitylib/qfileutilities.h"
 #include "qlib/qutilitylib/qlogguard.h"
 #include "qlib/qutilitylib/qregistry.h"
@@ -57,9 +56,6 @@ void CQEventLog::InitEventResources() noexcept {
                     CQFileUtilities::GetTempDirectory(), std::wstring(k_messageFileName));
                 CQRegistry::SetValue(key, L"EventMessageFile", messageFile);
                 CQRegistry::SetValue(key, L"TypesSupported", k_typesSupported);
-                if (!CQFileUtilities::FileExists(messageFile)) {
-                    CQEventMessageFile::Write(messageFile);
-                }
             });
         } catch (const CQException&) {
             qsys::WriteDebugOutput(

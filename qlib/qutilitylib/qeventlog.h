@@ -3,8 +3,10 @@
 // name as identity. Init registers the product as an event source the way the program always
 // has: under HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\EventLog\Application\<product>
 // "EventMessageFile" names the message file (QEventMessages.dll in the user's temporary
-// folder, written when missing, see CQEventMessageFile) and "TypesSupported" is 7. A user who
-// may not write there gets one line on the debug output, and the sink works all the same.
+// folder) and "TypesSupported" is 7. The values describe the source to whoever reads the
+// registry; no message file is written, because nothing on this system reads one (the journal
+// keeps each entry's own text). A user who may not write the key gets one line on the debug
+// output, and the sink works all the same.
 //
 // Log reports a message of level 1 as an error, 2 as a warning and any other as information,
 // with the text "<product> <version> (QLib <version>)\n\n<message>". A message above the
@@ -46,8 +48,7 @@ public:
     void Log(int level, const std::wstring& message, bool force) noexcept override;
     bool IsDebuggingLevel() const noexcept override;
 
-    // Writes the event-source registration and the message file; failures go to the debug
-    // output only.
+    // Writes the event-source registration; failures go to the debug output only.
     void InitEventResources() noexcept;
 
     // Replaces the system log; nullptr restores it. Returns the reporter it replaces.

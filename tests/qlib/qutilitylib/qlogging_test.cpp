@@ -21,7 +21,6 @@
 #include "qlib/qsys/registrykey.h"
 #include "qlib/qsys/textcodec.h"
 #include "qlib/qutilitylib/qeventlog.h"
-#include "qlib/qutilitylib/qeventmessagefile.h"
 #include "qlib/qutilitylib/qfilelog.h"
 #include "qlib/qutilitylib/qlogconfig.h"
 #include "qlib/qutilitylib/qlogging.h"
@@ -273,8 +272,8 @@ TEST_F(LoggingTest, EventLogRegistersItsEventSource) {
     const std::wstring messageFile = m_folder.Wide(L"temp/QEventMessages.dll");
     EXPECT_EQ(CQRegistry::GetStringValue(key, L"EventMessageFile"), messageFile);
     EXPECT_EQ(CQRegistry::GetDWORDValue(key, L"TypesSupported", 0), 7u);
-    const auto expected = CQEventMessageFile::Build();
-    EXPECT_EQ(ReadBytes(qsys::ToUtf8(messageFile)), std::string(expected.begin(), expected.end()));
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Native(L"temp")))
+        << "no message file: nothing here reads one";
 }
 
 TEST_F(LoggingTest, EventLogGoesOnWhenTheMachineKeyCannotBeWritten) {
@@ -289,64 +288,6 @@ TEST_F(LoggingTest, EventLogGoesOnWhenTheMachineKeyCannotBeWritten) {
     const EventLogCapture capture;
     sink.Log(1, L"still reported", false);
     EXPECT_TRUE(capture.Contains(L"still reported"));
-}
-
-TEST(CQEventMessageFile, IsAResourceDllWhoseMessageOneRepeatsItsText) {
-    const auto file = CQEventMessageFile::Build();
-    ASSERT_EQ(file.size(), 1536u);
-    const auto u16 = [&](size_t offset) { return file[offset] | (file[offset + 1] << 8); };
-    const auto u32 = [&](size_t offset) {
-        return static_cast<uint32_t>(u16(offset)) | (static_cast<uint32_t>(u16(offset + 2)) << 16);
-    };
-    ASSERT_EQ(u16(0), 0x5A4D) << "MZ";
-    const uint32_t pe = u32(0x3C);
-    ASSERT_EQ(u32(pe), 0x4550u) << "PE";
-    EXPECT_EQ(u16(pe + 4), 0x014C) << "i386";
-    ASSERT_EQ(u16(pe + 6), 1) << "one section";
-    EXPECT_NE(u16(pe + 22) & 0x2000, 0) << "a DLL";
-    const uint32_t optional = pe + 24;
-    EXPECT_EQ(u16(optional), 0x010B) << "PE32";
-    EXPECT_EQ(u32(optional + 16), 0u) << "no entry point: resources only";
-    const uint32_t resourceRva = u32(optional + 96 + 16);
-    const uint32_t section = optional + u16(pe + 20);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&file[section]), 5), ".rsrc");
-    ASSERT_EQ(u32(section + 12), resourceRva);
-    const uint32_t raw = u32(section + 20);
-    const auto offsetOf = [&](uint32_t rva) { return rva - resourceRva + raw; };
-    ASSERT_LE(raw + u32(section + 16), file.size());
-
-    // type 11 (message table) -> id 1 -> language 1033 -> data
-    uint32_t directory = raw;
-    for (const uint32_t id : {11u, 1u, 1033u}) {
-        ASSERT_EQ(u16(directory + 12) + u16(directory + 14), 1);
-        ASSERT_EQ(u32(directory + 16), id);
-        directory = raw + (u32(directory + 20) & 0x7FFFFFFF);
-    }
-    const uint32_t table = offsetOf(u32(directory));
-    ASSERT_EQ(u32(table), 1u) << "one block";
-    EXPECT_EQ(u32(table + 4), 1u);
-    EXPECT_EQ(u32(table + 8), 1u);
-    const uint32_t entry = table + u32(table + 12);
-    EXPECT_EQ(u16(entry + 2), 1) << "Unicode";
-    const uint16_t length = u16(entry);
-    ASSERT_EQ(length % 4, 0);
-    std::u16string text;
-    for (uint32_t unit = entry + 4; unit < entry + length && u16(unit) != 0; unit += 2) {
-        text += static_cast<char16_t>(u16(unit));
-    }
-    EXPECT_EQ(text, u"%1\r\n");
-}
-
-TEST(CQEventMessageFile, IsWrittenAsANewFileOnly) {
-    FileTestFolder folder;
-    CQEventMessageFile::Write(folder.Wide(L"sub/QEventMessages.dll"));
-    EXPECT_EQ(std::filesystem::file_size(folder.Native(L"sub/QEventMessages.dll")), 1536u);
-    qutilitylib::test::WriteBytes(folder.Native(L"target"), "keep");
-    std::filesystem::create_symlink(folder.Native(L"target"), folder.Native(L"link.dll"));
-    EXPECT_TRUE(qutilitylib::test::Raised([&] {
-                    CQEventMessageFile::Write(folder.Wide(L"link.dll"));
-                }).has_value());
-    EXPECT_EQ(ReadBytes(folder.Native(L"target")), "keep");
 }
 
 TEST(CQTimer, ReportsItsEndOnce) {
