@@ -6,6 +6,7 @@
 #include <climits>
 #include <string>
 
+#include "qlib/qcom/comcall.h"
 #include "qlib/qsys/resourcetable.h"
 #include "qlib/qsys/textcodec.h"
 #include "qlib/qutilitylib/qcatch.h"
@@ -159,6 +160,25 @@ SVProfileNode CVAVProfileConfig::GetProfile(std::wstring_view mime, std::wstring
             return SVProfileNode{};
         }
         return ProfileRow(document, qsys::ToUtf8(mime), qsys::ToUtf8(id));
+    });
+}
+
+CComPtr<IVItem> CVAVProfileConfig::GetProfileItem(std::wstring_view mime, std::wstring_view id,
+                                                  CQCOMClassFactory& items) const {
+    return CQCatch::Internal([&]() -> CComPtr<IVItem> {
+        const SVProfileNode row = GetProfile(mime, id);
+        if (!row) {
+            return nullptr;
+        }
+        CComPtr<IVItem> item = items.CreateObject<IVItem>();
+        const CComPtr<IVProperties> properties = ComCall(item.Get(), &IVItem::GetProperties);
+        ComCall(properties.Get(), &IVProperties::SetValue, L"mime", k_transcodeNamespace,
+                VARIANT(std::wstring(mime)));
+        for (pugi::xml_attribute attribute : row.node.attributes()) {
+            ComCall(properties.Get(), &IVProperties::SetValue, qsys::FromUtf8(attribute.name()),
+                    k_transcodeNamespace, VARIANT(qsys::FromUtf8(attribute.value())));
+        }
+        return item;
     });
 }
 

@@ -42,7 +42,9 @@
 #include <string_view>
 
 #include "qlib/qcom/comtypes.h"
+#include "qlib/qutilitylib/qcomclassfactory.h"
 #include "qlib/qutilitylib/qmutexlock.h"
+#include "vtranscoder/vitemsinterfaces.h"
 #include "vtranscodeserver/vavprofile.h"
 #include "vtranscodeserver/vprofilenode.h"
 
@@ -86,6 +88,12 @@ public:
     // The "profile" row with "id" == id in the first "profileset" whose "mime" == mime, both
     // compared exactly; none without a document, for an empty mime or id, or no such row.
     SVProfileNode GetProfile(std::wstring_view mime, std::wstring_view id) const;
+
+    // The profile row of the second GetProfile form as an item made by items: the property
+    // "mime" (the set's MIME type) and one property per attribute of the row, named as the
+    // attribute, with its text; all in the transcode namespace. None when there is no row.
+    CComPtr<IVItem> GetProfileItem(std::wstring_view mime, std::wstring_view id,
+                                   CQCOMClassFactory& items) const;
 
     // Fills profile for the device, the category (k_category*) and the quality level that the
     // profile-based output format stands for (6/19/22 low, 7/20/23 medium, 8/21/24 high).

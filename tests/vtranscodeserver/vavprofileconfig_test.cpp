@@ -6,9 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "components/vitemslib/vitemslib.h"
 #include "qlib/qsys/textcodec.h"
 #include "qlib/qutilitylib/qexception.h"
 #include "qlib/qutilitylib/qfileutilities.h"
@@ -224,6 +228,62 @@ TEST_F(ConfiguredFile, AMissingFileKeepsTheDocumentUntilItAppears) {
     CVAVProfileConfig fresh;
     fresh.Load(m_folder.Wide(L"absent.xml"));
     EXPECT_FALSE(fresh.IsLoaded());
+}
+
+TEST_F(ConfiguredFile, LookupsOnOtherThreadsSeeWholeDocumentsWhileTheFileChanges) {
+    Write(SmallDatabase(100));
+    m_config.Load(m_file);
+    std::atomic<bool> stop{false};
+    std::atomic<int> lookups{0};
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 3; ++i) {
+        readers.emplace_back([&] {
+            while (!stop) {
+                AVProfile profile;
+                if (!m_config.GetAVProfile(L"AB-10", k_video, 6, profile) ||
+                    (profile.width != 100 && profile.width != 200)) {
+                    ADD_FAILURE() << "width " << profile.width;
+                }
+                ++lookups;
+            }
+        });
+    }
+    for (int edit = 0; edit < 60; ++edit) {
+        Write(SmallDatabase(edit % 2 == 0 ? 200 : 100));
+        if (edit % 10 == 0) {
+            m_config.LoadAVProfileXML(SmallDatabase(100));
+        }
+    }
+    stop = true;
+    for (std::thread& reader : readers) {
+        reader.join();
+    }
+    EXPECT_GT(lookups.load(), 0);
+    EXPECT_EQ(LowWidth(), 100u);
+}
+
+TEST(CVAVProfileConfig, ProfileItemCarriesTheRowsAttributes) {
+    CVItemsLib::RegisterClasses();
+    CQCOMClassFactory items(CLSID_VItem, k_itemDisplayName);
+    CVAVProfileConfig config;
+    config.Load(L"");
+    const CComPtr<IVItem> item = config.GetProfileItem(L"video/mp4", L"17", items);
+    ASSERT_NE(item, nullptr);
+    CComPtr<IVProperties> properties;
+    ASSERT_EQ(item->GetProperties(&properties), S_OK);
+    LONG count = 0;
+    ASSERT_EQ(properties->GetCount(&count), S_OK);
+    EXPECT_EQ(count, 7);
+    const std::pair<const wchar_t*, const wchar_t*> expected[] = {
+        {L"mime", L"video/mp4"}, {L"id", L"17"},           {L"width", L"800"}, {L"height", L"480"},
+        {L"framerate", L"30"},   {L"bitrate", L"5000000"}, {L"codec", L"avc"}};
+    for (auto [name, text] : expected) {
+        VARIANT value;
+        ASSERT_EQ(properties->GetValue(name, k_transcodeNamespace, &value), S_OK);
+        EXPECT_EQ(value, VARIANT(text)) << qsys::ToUtf8(name);
+    }
+    EXPECT_EQ(config.GetProfileItem(L"video/mp4", L"25", items), nullptr);
+    EXPECT_EQ(config.GetProfileItem(L"Video/mp4", L"17", items), nullptr);
 }
 
 TEST(CVProfileValue, ReadsAttributeNumbersLeniently) {
