@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -202,12 +203,15 @@ CVTranscodeQueue::Item CVTranscodeQueue::TakeNext(int32_t* jobId, int32_t* prior
             return Item();
         }
         const std::lock_guard take(m_takeMutex);
+        ++m_taking;
+        const auto taken = std::unique_ptr<std::atomic<int>, void (*)(std::atomic<int>*)>(
+            &m_taking, [](std::atomic<int>* taking) { --*taking; });
         int32_t id = k_noJob;
-        int32_t taken = 0;
+        int32_t priorityTaken = 0;
         Item item;
         t_deferredSaveOf = this;
         try {
-            item = TryGet(&id, &taken);
+            item = TryGet(&id, &priorityTaken);
         } catch (...) {
             t_deferredSaveOf = nullptr;
             throw;
@@ -220,10 +224,10 @@ CVTranscodeQueue::Item CVTranscodeQueue::TakeNext(int32_t* jobId, int32_t* prior
             *jobId = id;
         }
         if (priority != nullptr) {
-            *priority = taken;
+            *priority = priorityTaken;
         }
         // A failed save leaves the job queued in the file; it runs now all the same.
-        CQCatch::LogAndSwallow([&] { SetCurrentItem(item, taken, id); });
+        CQCatch::LogAndSwallow([&] { SetCurrentItem(item, priorityTaken, id); });
         return item;
     });
 }
@@ -244,6 +248,12 @@ void CVTranscodeQueue::SetCurrentItem(const Item& item, int32_t priority, int32_
 int32_t CVTranscodeQueue::GetCurrentJobId() {
     const std::lock_guard current(m_currentMutex);
     return m_current.element == nullptr ? k_noJob : m_current.jobId;
+}
+
+bool CVTranscodeQueue::HasJobs() {
+    // In this order: a job leaves the list only while m_taking counts it, and m_taking lets it
+    // go only once it is the current item.
+    return Length() > 0 || m_taking.load() > 0 || GetCurrentJobId() != k_noJob;
 }
 
 std::wstring CVTranscodeQueue::GetItemsXML(bool includeCurrent) {

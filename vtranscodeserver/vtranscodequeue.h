@@ -81,6 +81,8 @@ public:
     void SetCurrentItem(const Item& item, int32_t priority, int32_t jobId);
     // The running job's id, -1 when none.
     int32_t GetCurrentJobId();
+    // Whether a job is queued, being taken or running (never false in between).
+    bool HasJobs();
 
     // The save document; with includeCurrent, the running job as "current".
     std::wstring GetItemsXML(bool includeCurrent);
@@ -123,4 +125,5 @@ private:
     bool m_idsWrapped = false;  // guarded by m_idMutex
 
     std::mutex m_takeMutex;
+    std::atomic<int> m_taking = 0;  // TakeNext calls between their take and SetCurrentItem
 };

@@ -35,8 +35,7 @@ CComPtr<IVTranscodeItem> CTestTranscodeItem::Make(const std::wstring& source,
 
 std::wstring CTestTranscodeItem::SourceOf(IVTranscodeItem* item) {
     CComPtr<IVTranscodeItemData> data;
-    if (item == nullptr ||
-        FAILED(item->QueryInterface(IVTranscodeItemData::k_iid, reinterpret_cast<void**>(&data)))) {
+    if (item == nullptr || FAILED(item->QueryInterface(IVTranscodeItemData::k_iid, data.Put()))) {
         return {};
     }
     BSTR path;
