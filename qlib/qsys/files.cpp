@@ -26,13 +26,6 @@ void WriteAll(int fd, std::string_view data, const std::string& path) {
     }
 }
 
-void SyncFolder(const std::string& folder) {
-    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd.IsValid() || ::fsync(fd.Get()) != 0) {
-        ThrowLastError("fsync folder " + folder);
-    }
-}
-
 mode_t ModeToKeep(const std::string& path, mode_t newFileMode) {
     struct stat status {};
     return ::stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : newFileMode;
@@ -87,7 +80,7 @@ std::optional<std::string> ReadFileIfExists(const std::string& path) {
 }
 
 void WriteFileAtomically(const std::string& path, std::string_view contents, mode_t newFileMode) {
-    std::string pattern = path + ".XXXXXX";
+    std::string pattern = ParentFolder(path) + "/.qtmp-XXXXXX";
     UniqueFd fd(::mkostemp(pattern.data(), O_CLOEXEC));
     if (!fd.IsValid()) {
         ThrowLastError("create temporary file for " + path);
@@ -108,6 +101,13 @@ void WriteFileAtomically(const std::string& path, std::string_view contents, mod
     }
     temporary.Consumed();
     SyncFolder(ParentFolder(path));
+}
+
+void SyncFolder(const std::string& folder) {
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.IsValid() || ::fsync(fd.Get()) != 0) {
+        ThrowLastError("fsync folder " + folder);
+    }
 }
 
 void CreateDirectories(const std::string& path, mode_t mode) {

@@ -21,12 +21,18 @@ constexpr size_t k_maxWholeFileSize = size_t{64} << 20;
 // The file's bytes, or nullopt when it does not exist (ENOENT).
 std::optional<std::string> ReadFileIfExists(const std::string& path);
 
-// Replaces the file with `contents`: writes a temporary file in the same folder, fsyncs it,
-// renames it over `path` and fsyncs the folder. An existing file keeps its permission bits;
-// a new one gets exactly `newFileMode` (the umask is not
-// consulted: reading it is not thread-safe). On failure the old file is untouched and the
-// temporary file removed.
+// Replaces the file with `contents`: writes a temporary file in the same folder (under a
+// short name, so that a target name of the longest length can be replaced), fsyncs it,
+// renames it over `path` and fsyncs the folder. An existing file keeps its permission bits; a
+// new one gets exactly `newFileMode` (the umask is not consulted: reading it is not
+// thread-safe). Readers see either the old or the new contents, never a mix.
+// A failure before the rename leaves the old file untouched and removes the temporary file. A
+// failure of the folder's fsync comes after the rename: it is reported, but the new contents
+// are already in place (a crash may still bring back the old file).
 void WriteFileAtomically(const std::string& path, std::string_view contents, mode_t newFileMode);
+
+// fsyncs the folder, so that entries created, renamed or removed in it survive a crash.
+void SyncFolder(const std::string& folder);
 
 // Creates the folder and any missing parents with `mode` (less the umask); existing folders
 // are left as they are. Fails with ENOTDIR when a component exists but is not a folder.

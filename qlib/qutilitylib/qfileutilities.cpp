@@ -408,53 +408,6 @@ void RaiseIfWriteFails(const std::wstring& path) {
     }
 }
 
-// A temporary file beside the target, removed again unless it has been renamed into place.
-// Its name is short whatever the target's, so that a target name of the longest length the
-// file system takes can still be replaced.
-class ReplacementFile {
-public:
-    explicit ReplacementFile(const std::string& target)
-        : m_path(qsys::ParentFolder(target) + "/.qtext-XXXXXX"),
-          m_file(::mkostemp(m_path.data(), O_CLOEXEC)) {
-        if (!m_file.IsValid()) {
-            CQException::RaiseSystemError(errno);
-        }
-    }
-    ReplacementFile(const ReplacementFile&) = delete;
-    ReplacementFile& operator=(const ReplacementFile&) = delete;
-    ~ReplacementFile() {
-        if (!m_path.empty()) {
-            ::unlink(m_path.c_str());
-        }
-    }
-
-    // Writes content, makes it durable and renames the file over target.
-    void ReplaceWith(CQBuf& content, const std::string& target, mode_t mode) {
-        size_t written = 0;
-        if (::fchmod(m_file.Get(), mode) != 0) {
-            CQException::RaiseSystemError(errno);
-        }
-        if (const int error =
-                CQFile::WriteAll(m_file.Get(), content.GetData(), content.GetSize(), written)) {
-            CQException::RaiseSystemError(error);
-        }
-        if (::fsync(m_file.Get()) != 0 || ::close(m_file.Release()) != 0 ||
-            ::rename(m_path.c_str(), target.c_str()) != 0) {
-            CQException::RaiseSystemError(errno);
-        }
-        m_path.clear();
-        const qsys::UniqueFd folder(
-            ::open(qsys::ParentFolder(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!folder.IsValid() || ::fsync(folder.Get()) != 0) {
-            CQException::RaiseSystemError(errno);  // the rename itself may not last
-        }
-    }
-
-private:
-    std::string m_path;
-    qsys::UniqueFd m_file;
-};
-
 // Replaces the file (through a symbolic link) atomically with the encoded text. An existing
 // file keeps its mode; one the user may not write is refused, as opening it would be.
 void ReplaceTextFile(const std::string& path, const std::wstring& text, EQTextEncoding encoding) {
@@ -466,16 +419,19 @@ void ReplaceTextFile(const std::string& path, const std::wstring& text, EQTextEn
             std::free(resolved);
         }
     }
-    mode_t mode = k_newTextFileMode;
-    if (struct stat existing{}; ::stat(target.c_str(), &existing) == 0) {
-        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-            CQException::RaiseSystemError(errno);
-        }
-        mode = existing.st_mode & 07777;
+    if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) {
+        CQException::RaiseSystemError(errno);
     }
     CQBufMalloc content;
     CQFileUtilities::StringToFileContent(content, text, encoding, true);
-    ReplacementFile(target).ReplaceWith(content, target, mode);
+    try {
+        qsys::WriteFileAtomically(
+            target,
+            std::string_view(reinterpret_cast<const char*>(content.GetData()), content.GetSize()),
+            k_newTextFileMode);
+    } catch (const std::system_error& error) {
+        CQException::RaiseSystemError(error);
+    }
 }
 
 // Appends the encoded text; a mark only when the file is new or empty. A failed write cuts
