@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <future>
+#include <iterator>
 #include <set>
 #include <stdexcept>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -81,26 +85,37 @@ protected:
     }
 };
 
-// Calls Get on another thread and gives the caller the chance to make sure that it waits
-// there before the caller goes on: a Get that does not block returns at once, with nothing.
+// Whether the thread sleeps in the kernel (state "S"), as a Get waiting for a count does.
+bool IsSleeping(pid_t thread) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(thread) + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(stat)),
+                           std::istreambuf_iterator<char>());
+    const size_t nameEnd = text.rfind(')');
+    return nameEnd != std::string::npos && nameEnd + 2 < text.size() && text[nameEnd + 2] == 'S';
+}
+
+// Calls Get on another thread and returns once that thread waits inside Get (or once Get has
+// returned, which a Get that wrongly does not block does at once, with nothing).
 class CBlockedGet {
 public:
     explicit CBlockedGet(JobList& list) {
-        std::future<void> running = m_started.get_future();
+        std::future<pid_t> running = m_started.get_future();
         m_result = std::async(std::launch::async, [this, &list] {
-            m_started.set_value();
+            m_started.set_value(::gettid());
             return list.Get();
         });
-        running.wait();
-        // Not an assertion on time: only gives a wrongly non-blocking Get the chance to return
-        // before the caller puts something.
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const pid_t thread = running.get();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!IsSleeping(thread) &&
+               m_result.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready &&
+               std::chrono::steady_clock::now() < deadline) {
+        }
     }
 
     Job Result() { return m_result.get(); }
 
 private:
-    std::promise<void> m_started;
+    std::promise<pid_t> m_started;
     std::future<Job> m_result;  // its destructor waits for the thread
 };
 
