@@ -117,7 +117,17 @@ HRESULT CVTranscoder::Abort(VARIANT_BOOL* aborted) {
     if (aborted == nullptr) {
         return E_POINTER;
     }
-    const std::shared_ptr<CVConversion> conversion = RunningConversion();
+    std::shared_ptr<CVConversion> conversion;
+    {
+        const std::lock_guard lock(m_lock);
+        if (m_running && !m_conversion) {
+            // The job is about to start: Run aborts it as soon as it exists.
+            m_abortRequested = true;
+            *aborted = VARIANT_TRUE;
+            return S_OK;
+        }
+        conversion = m_conversion;
+    }
     *aborted = ToVariantBool(conversion && conversion->Abort());
     return S_OK;
 }
@@ -177,9 +187,14 @@ SVTranscodeOutcome CVTranscoder::Run(const SVConversionJob& job, const VARIANT& 
     options.niceness = IsBackground(priority) ? k_backgroundNiceness : 0;
     options.onProgress = [this](const SVConversionProgress& progress) { SendProgress(progress); };
     auto conversion = std::make_shared<CVConversion>(job, std::move(options));
+    bool abortRequested = false;
     {
         const std::lock_guard lock(m_lock);
         m_conversion = conversion;
+        abortRequested = m_abortRequested;
+    }
+    if (abortRequested) {
+        conversion->Abort();
     }
     conversion->Start();
     if (conversion->State() == EVConversionState_Running) {
@@ -197,6 +212,7 @@ CComPtr<IVTranscodeItemData> CVTranscoder::BeginJob() {
         throw CQException(L"The transcoder has no item to transcode.", QERR_NOT_INITIALIZED);
     }
     m_running = true;
+    m_abortRequested = false;
     m_lastError.clear();
     return m_item;
 }

@@ -8,8 +8,9 @@
 // format code the catalogue does not know fails the job (3, UnsupportedSettings). A VT_I2
 // priority of -1 runs the helper at a lower CPU priority. One job at a time: a second
 // Transcode while one runs is refused (E_QEXCEPTION). While it blocks, other threads may call
-// Pause, Continue and Abort; each answers true only when it acted on the running job (an Abort
-// that comes before the helper started still ends the job as aborted).
+// Pause, Continue and Abort; each answers true only when it acted on the running job. An Abort
+// that comes while Transcode is still reading the item, before the conversion exists, is kept
+// and ends the job as aborted as soon as it does; it is never lost.
 //
 // CanTranscode answers false without an item, for a format code outside the catalogue, for
 // settings the engine refuses, for a source that is missing or not a regular file, and for a
@@ -37,8 +38,8 @@
 // "AudioStreamCount" (VT_I4) in the transcode namespace. A file the probe cannot read fails
 // with the engine's error (E_QEXCEPTION, codes 53002...).
 //
-// Threads: any thread may call any method. m_lock guards m_item, m_conversion, m_running and
-// m_lastError; the engine's methods and the sinks are called outside it.
+// Threads: any thread may call any method. m_lock guards m_item, m_conversion, m_running,
+// m_abortRequested and m_lastError; the engine's methods and the sinks are called outside it.
 
 #include <memory>
 #include <mutex>
@@ -96,5 +97,6 @@ private:
     CComPtr<IVTranscodeItemData> m_item;         // guarded by m_lock
     std::shared_ptr<CVConversion> m_conversion;  // the running job; guarded by m_lock
     bool m_running = false;                      // guarded by m_lock
-    std::wstring m_lastError;                    // guarded by m_lock
+    bool m_abortRequested = false;  // an Abort before m_conversion existed; guarded by m_lock
+    std::wstring m_lastError;       // guarded by m_lock
 };

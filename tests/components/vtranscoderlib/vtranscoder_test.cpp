@@ -95,6 +95,70 @@ private:
     std::vector<SReceived> m_received;
 };
 
+// A transcode item whose GetSourcePath waits until the test opens the gate, so that the test
+// can act while the transcoder is still reading the job; everything else goes to a real item.
+class CGatedItem final : public CComObjectBase<IVTranscodeItemData> {
+public:
+    explicit CGatedItem(CComPtr<IVTranscodeItemData> inner) : m_inner(std::move(inner)) {}
+
+    // Waits until a reader is held at the gate.
+    bool WaitForReader() {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, 60s, [&] { return m_waiting; });
+    }
+    void Open() {
+        const std::lock_guard lock(m_mutex);
+        m_open = true;
+        m_changed.notify_all();
+    }
+
+    HRESULT GetSourcePath(BSTR* path) override {
+        std::unique_lock lock(m_mutex);
+        m_waiting = true;
+        m_changed.notify_all();
+        m_changed.wait(lock, [&] { return m_open; });
+        return m_inner->GetSourcePath(path);
+    }
+    HRESULT SetSourcePath(BSTR path) override { return m_inner->SetSourcePath(path); }
+    HRESULT GetDestinationPath(BSTR* path) override { return m_inner->GetDestinationPath(path); }
+    HRESULT SetDestinationPath(BSTR path) override { return m_inner->SetDestinationPath(path); }
+    HRESULT GetOutputFormat(LONG* format) override { return m_inner->GetOutputFormat(format); }
+    HRESULT SetOutputFormat(LONG format) override { return m_inner->SetOutputFormat(format); }
+    HRESULT GetProductCode(BSTR* code) override { return m_inner->GetProductCode(code); }
+    HRESULT SetProductCode(BSTR code) override { return m_inner->SetProductCode(code); }
+    HRESULT GetVideoSettings(LONG* width, LONG* height, double* rate, LONG* bitRate) override {
+        return m_inner->GetVideoSettings(width, height, rate, bitRate);
+    }
+    HRESULT CopyFrom(IVTranscodeItemData* other) override { return m_inner->CopyFrom(other); }
+    HRESULT GetAudioSettings(LONG* bitRate, UINT* count) override {
+        return m_inner->GetAudioSettings(bitRate, count);
+    }
+    HRESULT SetVideoSettings(LONG width, LONG height, double rate, LONG bitRate,
+                             SHORT* result) override {
+        return m_inner->SetVideoSettings(width, height, rate, bitRate, result);
+    }
+    HRESULT GetImageSize(LONG* width, LONG* height) override {
+        return m_inner->GetImageSize(width, height);
+    }
+    HRESULT SetAudioSettings(LONG bitRate, const VARIANT& count, SHORT* result) override {
+        return m_inner->SetAudioSettings(bitRate, count, result);
+    }
+    HRESULT SetImageSize(LONG width, LONG height, SHORT* result) override {
+        return m_inner->SetImageSize(width, height, result);
+    }
+    HRESULT GetItemXML(BSTR* xml) override { return m_inner->GetItemXML(xml); }
+    HRESULT LoadItemXML(BSTR xml, VARIANT_BOOL* loaded) override {
+        return m_inner->LoadItemXML(xml, loaded);
+    }
+
+private:
+    const CComPtr<IVTranscodeItemData> m_inner;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_waiting = false;  // guarded by m_mutex
+    bool m_open = false;     // guarded by m_mutex
+};
+
 class TranscoderTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -109,17 +173,18 @@ protected:
     }
     void TearDown() override { EXPECT_EQ(m_point->Unadvise(m_cookie), S_OK); }
 
-    // Gives the transcoder a job.
-    void SetJob(const std::wstring& source, const std::wstring& destination, LONG format,
-                LONG width = 0, LONG height = 0) {
+    // Gives the transcoder a job and answers its item.
+    CComPtr<IVTranscodeItemData> SetJob(const std::wstring& source, const std::wstring& destination,
+                                        LONG format, LONG width = 0, LONG height = 0) {
         CComPtr<IVTranscodeItemData> data = CQCOMUtils::CreateObject<IVTranscodeItemData>(
             CLSID_VTranscodeItem, k_transcodeItemDisplayName);
         CComPtr<IVTranscodeItem> item;
-        ASSERT_EQ(data.QueryInterface(&item), S_OK);
+        EXPECT_EQ(data.QueryInterface(&item), S_OK);
         SHORT result = -1;
-        ASSERT_EQ(item->Initialize(source, destination, format, VARIANT(L""), &result), S_OK);
-        ASSERT_EQ(data->SetVideoSettings(width, height, 0.0, 0, &result), S_OK);
-        ASSERT_EQ(m_transcoder->SetItem(data), S_OK);
+        EXPECT_EQ(item->Initialize(source, destination, format, VARIANT(L""), &result), S_OK);
+        EXPECT_EQ(data->SetVideoSettings(width, height, 0.0, 0, &result), S_OK);
+        EXPECT_EQ(m_transcoder->SetItem(data), S_OK);
+        return data;
     }
     bool CanTranscode() {
         VARIANT_BOOL result = VARIANT_FALSE;
@@ -219,6 +284,24 @@ TEST_F(TranscoderTest, PauseHoldsTheJobContinueNotifiesAndAbortEndsItFromAnother
     EXPECT_FALSE(Call(&IVTranscoder::Abort)) << "nothing runs";
     EXPECT_FALSE(Call(&IVTranscoder::Pause));
     EXPECT_FALSE(std::filesystem::exists(m_media.Folder() / "out")) << "no output left";
+}
+
+TEST_F(TranscoderTest, AnAbortWhileTheJobIsStillBeingReadIsNotLost) {
+    m_media.Video("clip.mp4", 1.0, 160, 120, 10);
+    CComPtr<CGatedItem> gated;
+    ASSERT_EQ(
+        CreateComObject(&gated, SetJob(m_media.Path("clip.mp4"), m_media.Path("out.mp4"), 10)),
+        S_OK);
+    ASSERT_EQ(m_transcoder->SetItem(gated), S_OK);
+    LONG result = -1;
+    std::thread worker([&] { result = Transcode(); });
+    ASSERT_TRUE(gated->WaitForReader());
+    EXPECT_TRUE(Call(&IVTranscoder::Abort));
+    gated->Open();
+    worker.join();
+    EXPECT_EQ(result, k_transcodeAborted);
+    EXPECT_FALSE(std::filesystem::exists(m_media.Folder() / "out.mp4"));
+    EXPECT_TRUE(m_sink->Received().empty()) << "nothing started";
 }
 
 TEST_F(TranscoderTest, AFailedJobAnswersItsResultAndTheEnginesMessage) {
