@@ -399,88 +399,77 @@ CVDSStore::ClassSelector CVDSStore::SelectorOf(const std::wstring& className) {
     return selector;
 }
 
-std::vector<SVDSProperty> CVDSStore::PropertiesOf(int64_t itemId) {
-    std::vector<SVDSProperty> properties;
-    CVDSStatement& select = m_connection->Cached(
-        "SELECT name, namespace, kind, value FROM properties WHERE item_id = ? ORDER BY position");
-    select.BindInt(1, itemId);
-    while (select.Step()) {
-        SVDSProperty property;
-        property.name = select.ColumnText(0);
-        property.uri = select.ColumnText(1);
-        property.kind = static_cast<LONG>(select.ColumnInt(2));
-        property.value = CVDSValueCodec::Decode(select.ColumnBytes(3));
-        properties.push_back(std::move(property));
-    }
-    return properties;
-}
-
 std::vector<SVDSItemRecord> CVDSStore::Query(const std::wstring& className,
                                              const std::optional<SVDSFilter>& filter) {
-    return Reading([&] {
-        const ClassSelector selector = SelectorOf(className);
-        std::optional<ClassSelector> filterClass;
-        std::optional<std::wstring> filterUri;
-        std::string sql = "SELECT id, guid, class_name FROM items WHERE " + selector.Condition();
-        if (filter) {
-            filterClass = filter->className == className ? selector : SelectorOf(filter->className);
-            filterUri = filterClass->NamespaceOf(filter->property);
-            sql += " AND " + filterClass->Condition();
-            if (filter->IsGuid()) {
-                sql += " AND guid = ?";
-            } else {
-                sql += std::holds_alternative<int64_t>(filter->value)
-                           ? " AND id IN (SELECT item_id FROM properties WHERE name = ? AND "
-                             "int_value = ?"
-                           : " AND id IN (SELECT item_id FROM properties WHERE name = ? AND "
-                             "text_value = ?";
-                sql += filterUri ? " AND namespace = ?)" : ")";
-            }
+    // One statement reads the items with their properties, so that it sees one snapshot of
+    // the database without a transaction around it.
+    const ClassSelector selector = SelectorOf(className);
+    std::optional<ClassSelector> filterClass;
+    std::optional<std::wstring> filterUri;
+    std::string sql =
+        "SELECT items.id, guid, class_name, prop.name, prop.namespace, prop.kind, prop.value "
+        "FROM items LEFT JOIN properties prop ON prop.item_id = items.id WHERE " +
+        selector.Condition();
+    if (filter) {
+        filterClass = filter->className == className ? selector : SelectorOf(filter->className);
+        filterUri = filterClass->NamespaceOf(filter->property);
+        sql += " AND " + filterClass->Condition() + " AND " + FilterCondition(*filter, filterUri);
+    }
+    sql += " ORDER BY items.id, prop.position";
+    CVDSStatement& select = m_connection->Cached(sql);
+    const int index = selector.Bind(select, 1);
+    if (filter) {
+        BindFilter(select, filterClass->Bind(select, index), *filter, filterUri);
+    }
+    std::vector<SVDSItemRecord> records;
+    int64_t itemId = -1;
+    while (select.Step()) {
+        if (records.empty() || select.ColumnInt(0) != itemId) {
+            itemId = select.ColumnInt(0);
+            records.push_back({select.ColumnText(1), select.ColumnText(2), L"", {}});
         }
-        sql += " ORDER BY id";
-        CVDSStatement& select = m_connection->Cached(sql);
-        int index = selector.Bind(select, 1);
-        if (filter) {
-            index = filterClass->Bind(select, index);
-            if (!filter->IsGuid()) {
-                select.BindText(index++, filter->property);
-            }
-            if (const int64_t* integer = std::get_if<int64_t>(&filter->value)) {
-                select.BindInt(index++, *integer);
-            } else {
-                select.BindText(index++, std::get<std::wstring>(filter->value));
-            }
-            if (filterUri && !filter->IsGuid()) {
-                select.BindText(index++, *filterUri);
-            }
+        if (!select.ColumnIsNull(3)) {
+            records.back().properties.push_back({select.ColumnText(3), select.ColumnText(4),
+                                                 static_cast<LONG>(select.ColumnInt(5)),
+                                                 CVDSValueCodec::Decode(select.ColumnBytes(6))});
         }
-        std::vector<std::pair<int64_t, SVDSItemRecord>> found;
-        while (select.Step()) {
-            SVDSItemRecord record;
-            record.guid = select.ColumnText(1);
-            record.className = select.ColumnText(2);
-            found.emplace_back(select.ColumnInt(0), std::move(record));
-        }
-        std::vector<SVDSItemRecord> records;
-        records.reserve(found.size());
-        for (auto& [itemId, record] : found) {
-            record.properties = PropertiesOf(itemId);
-            records.push_back(std::move(record));
-        }
-        return records;
-    });
+    }
+    return records;
+}
+
+std::string CVDSStore::FilterCondition(const SVDSFilter& filter,
+                                       const std::optional<std::wstring>& uri) {
+    if (filter.IsGuid()) {
+        return "guid = ?";
+    }
+    std::string condition = "items.id IN (SELECT item_id FROM properties WHERE name = ? AND ";
+    condition += std::holds_alternative<int64_t>(filter.value) ? "int_value = ?" : "text_value = ?";
+    return condition + (uri ? " AND namespace = ?)" : ")");
+}
+
+void CVDSStore::BindFilter(CVDSStatement& statement, int index, const SVDSFilter& filter,
+                           const std::optional<std::wstring>& uri) {
+    if (!filter.IsGuid()) {
+        statement.BindText(index++, filter.property);
+    }
+    if (const int64_t* integer = std::get_if<int64_t>(&filter.value)) {
+        statement.BindInt(index++, *integer);
+    } else {
+        statement.BindText(index++, std::get<std::wstring>(filter.value));
+    }
+    if (uri && !filter.IsGuid()) {
+        statement.BindText(index, *uri);
+    }
 }
 
 int64_t CVDSStore::Count(const std::wstring& className) {
-    return Reading([&] {
-        const ClassSelector selector = SelectorOf(className);
-        CVDSStatement& count =
-            m_connection->Cached("SELECT count(*) FROM items WHERE " + selector.Condition());
-        selector.Bind(count, 1);
-        const int64_t counted = count.Step() ? count.ColumnInt(0) : 0;
-        count.Reset();
-        return counted;
-    });
+    const ClassSelector selector = SelectorOf(className);
+    CVDSStatement& count =
+        m_connection->Cached("SELECT count(*) FROM items WHERE " + selector.Condition());
+    selector.Bind(count, 1);
+    const int64_t counted = count.Step() ? count.ColumnInt(0) : 0;
+    count.Reset();
+    return counted;
 }
 
 void CVDSStore::RegisterSchema(const SVDSSchema& schema) {

@@ -25,8 +25,8 @@
 // lock is taken at once, waiting up to the busy timeout), each further one a savepoint; an
 // Abort undoes everything since its Begin. Add, Delete and RegisterSchema outside a
 // transaction run in one of their own, and inside one in a savepoint, so a failed call leaves
-// nothing half done. Reads outside a transaction run in a read transaction of their own, so a
-// query sees every committed transaction whole or not at all.
+// nothing half done. A query or count is one statement, which reads one snapshot of the
+// database: it sees every committed transaction whole or not at all.
 //
 // Not thread-safe: CVDataStore calls it under its lock.
 
@@ -91,7 +91,12 @@ private:
     template <class Body>
     auto Reading(Body&& body);
     ClassSelector SelectorOf(const std::wstring& className);
-    std::vector<SVDSProperty> PropertiesOf(int64_t itemId);
+    // The SQL condition of a filter on a property (in namespace uri, when given) or the GUID,
+    // and the binding of its parameters from index on.
+    static std::string FilterCondition(const SVDSFilter& filter,
+                                       const std::optional<std::wstring>& uri);
+    static void BindFilter(CVDSStatement& statement, int index, const SVDSFilter& filter,
+                           const std::optional<std::wstring>& uri);
     void InsertProperty(int64_t itemId, int position, const SVDSProperty& property);
 
     std::unique_ptr<CVDSConnection> m_connection;
