@@ -85,7 +85,7 @@ void CVItemCopier::CopyProperties(IVItem* source, IVItem* copy, int depth) {
 
 VARIANT CVItemCopier::CopyValue(const VARIANT& value, int depth) {
     if ((value.Vt() & VT_ARRAY) != 0) {
-        return VARIANT(CopyArray(value.Get<SAFEARRAY>(), depth));
+        return VARIANT(CopyArray(value.Get<SAFEARRAY>(), depth + 1));
     }
     const CComPtr<IUnknown> object(value.Unknown());
     if (!object) {
@@ -106,6 +106,7 @@ SAFEARRAY CVItemCopier::CopyArray(const SAFEARRAY& array, int depth) {
     if (!HoldsObjects(array.ElementVt())) {
         return array;
     }
+    CheckDepth(depth);
     SAFEARRAY copy(array.ElementVt(), array.Count(), array.LowerBound());
     LONG index = array.LowerBound();
     for (const VARIANT& element : array.Elements()) {

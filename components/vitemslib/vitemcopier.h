@@ -7,8 +7,8 @@
 // Items reachable more than once are copied once: a copy refers to the same copy wherever the
 // original referred to the same item, which also makes a cycle of items (an item that holds
 // itself, directly or further down) a cycle of copies instead of an endless recursion. Chains
-// of distinct nested items deeper than k_maxDepth are refused (CQException), so that hostile
-// input cannot exhaust the stack.
+// of distinct nested items, enumerations and arrays deeper than k_maxDepth are refused
+// (CQException), so that hostile input cannot exhaust the stack.
 //
 // Works through the interfaces only, so any item implementation can be copied; the copies are
 // CVItem and CVEnum objects. One copier per copy, used by one thread.
