@@ -33,6 +33,8 @@ void OnEnd(void* /*data*/, const XML_Char* /*name*/) {}
 
 std::string Read(std::wstring_view text, ReadState& state) {
     const ParserHandle parser(XML_ParserCreateNS("UTF-8", '}'));
+    // A fixed salt: expat would otherwise ask the kernel for randomness for every text.
+    XML_SetHashSalt(parser.get(), 1);
     XML_SetUserData(parser.get(), &state);
     XML_SetElementHandler(parser.get(), OnStart, OnEnd);
     const std::string bytes = CQStringHelper::StringToMultiByte(text);
