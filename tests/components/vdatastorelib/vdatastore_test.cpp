@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <set>
+#include <thread>
 
 #include "components/vdatastorelib/vdatastorelib.h"
 #include "components/vdatastorelib/vdsconnection.h"
@@ -292,4 +295,32 @@ TEST_F(DataStoreTest, AnotherProcessSeesWholeTransactionsOnly) {
         EXPECT_EQ(value % k_perTransaction, 0) << value;
     }
     EXPECT_GT(seen.size(), 2u) << "the reader never saw the writer at work";
+}
+
+TEST_F(DataStoreTest, OneObjectServesSeveralThreadsAtOnce) {
+    constexpr int k_threads = 4;
+    constexpr int k_itemsEach = 25;
+    CComPtr<IVDataStore> store = OpenStore(Folder(L"threads"));
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int thread = 0; thread < k_threads; ++thread) {
+        threads.emplace_back([&, thread] {
+            const auto error = ComRaised([&] {
+                for (int index = 0; index < k_itemsEach; ++index) {
+                    CComPtr<IVItem> item = NewItem(L"File");
+                    SetText(item, L"Owner", std::to_wstring(thread));
+                    ComCall(store.Get(), &IVDataStore::Add, VARIANT::Missing(), item.Get());
+                    (void)QueryItems(store, L"File",
+                                     L"File.Owner = \"" + std::to_wstring(thread) + L"\"");
+                }
+            });
+            failures += error ? 1 : 0;
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(ComCall(store.Get(), &IVDataStore::Count, BSTR(L"File")), k_threads * k_itemsEach);
+    EXPECT_EQ(QueryItems(store, L"File", L"File.Owner = \"2\"").size(), size_t{k_itemsEach});
 }
