@@ -13,9 +13,11 @@
 
 #include "qlib/qcom/comdispatchimpl.h"
 #include "qlib/qcom/comobjectbase.h"
+#include "qlib/qcom/comsupporterrorinfoimpl.h"
 #include "vtranscoder/vitemsinterfaces.h"
 
-class CVEnum final : public CComObjectBase<CComDispatchImpl<IVEnum>> {
+class CVEnum final
+    : public CComObjectBase<CComDispatchImpl<IVEnum>, CComSupportErrorInfoImpl<IVEnum>> {
 public:
     static constexpr ComAggregation k_aggregation = ComAggregation::Refused;
 

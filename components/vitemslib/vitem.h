@@ -19,8 +19,10 @@
 #include <string>
 
 #include "components/vitemslib/vproperties.h"
+#include "qlib/qcom/comsupporterrorinfoimpl.h"
 
-class CVItem final : public CComObjectBase<CComDispatchImpl<IVItem>> {
+class CVItem final
+    : public CComObjectBase<CComDispatchImpl<IVItem>, CComSupportErrorInfoImpl<IVItem>> {
 public:
     static constexpr ComAggregation k_aggregation = ComAggregation::Refused;
 

@@ -24,6 +24,7 @@
 
 #include "qlib/qcom/comdispatchimpl.h"
 #include "qlib/qcom/comobjectbase.h"
+#include "qlib/qcom/comsupporterrorinfoimpl.h"
 #include "vtranscoder/vitemsinterfaces.h"
 
 // One property: what the enumerator reports.
@@ -34,7 +35,8 @@ struct SVProperty {
     VARIANT value;
 };
 
-class CVProperties final : public CComObjectBase<CComDispatchImpl<IVProperties>> {
+class CVProperties final : public CComObjectBase<CComDispatchImpl<IVProperties>,
+                                                 CComSupportErrorInfoImpl<IVProperties>> {
 public:
     static constexpr ComAggregation k_aggregation = ComAggregation::Refused;
 

@@ -31,6 +31,7 @@
 #include "components/vtranscoderlib/vconversion.h"
 #include "qlib/qcom/comdispatchimpl.h"
 #include "qlib/qcom/comobjectbase.h"
+#include "qlib/qcom/comsupporterrorinfoimpl.h"
 #include "vtranscoder/vtranscoderinterfaces.h"
 
 // What a transcode item describes, read from any IVTranscodeItemData implementation.
@@ -40,7 +41,8 @@ struct SVTranscodeItemState {
 };
 
 class CVTranscodeItem final
-    : public CComObjectBase<CComDispatchImpl<IVTranscodeItem>, IVTranscodeItemData> {
+    : public CComObjectBase<CComDispatchImpl<IVTranscodeItem>, IVTranscodeItemData,
+                            CComSupportErrorInfoImpl<IVTranscodeItem, IVTranscodeItemData>> {
 public:
     static constexpr ComAggregation k_aggregation = ComAggregation::Refused;
     static constexpr size_t k_maxXmlLength = 256 * 1024;

@@ -106,6 +106,8 @@ HRESULT CVTranscoder::Continue(VARIANT_BOOL* resumed) {
         return E_POINTER;
     }
     const std::shared_ptr<CVConversion> conversion = RunningConversion();
+    // Held until Continued is out, so that no report of the resumed job overtakes it.
+    const std::lock_guard order(m_continueOrder);
     *resumed = ToVariantBool(conversion && conversion->Continue());
     if (*resumed == VARIANT_TRUE) {
         Send(EVTranscoderNotification_Continued);
@@ -238,6 +240,10 @@ CComPtr<IVItem> CVTranscoder::NewEvent(EVTranscoderNotification type) {
 }
 
 void CVTranscoder::SendProgress(const SVConversionProgress& progress) noexcept {
+    {
+        // Waits for a Continue that is resuming the job to send its notification first.
+        const std::lock_guard order(m_continueOrder);
+    }
     CQCatch::LogAndSwallow([&] {
         const CComPtr<IVItem> event = NewEvent(EVTranscoderNotification_Progress);
         const CComPtr<IVProperties> properties = PropertiesOf(event);

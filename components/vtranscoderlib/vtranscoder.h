@@ -30,7 +30,8 @@
 //   "ActiveTime"      VT_R8  seconds spent converting, paused time excluded
 //   "TimeLeft"        VT_R8  estimated seconds to go, paused time excluded; -1 while unknown
 // Started and Progress go out on the thread in Transcode, Continued on the thread that called
-// Continue. A sink's failure is ignored (the sink's owner unadvises it).
+// Continue, before any Progress of the resumed job. A sink's failure is ignored (the sink's
+// owner unadvises it).
 //
 // GetFileInfo answers an item whose class name is the probe's ("Video", "Audio", "Image") with
 // exactly these properties: "ItemType" (MIME type, VT_BSTR), "Width", "Height", "Bitrate"
@@ -49,11 +50,13 @@
 #include "components/vtranscoderlib/vconversion.h"
 #include "components/vtranscoderlib/vtranscodeitem.h"
 #include "qlib/qcom/comconnectionpointcontainer.h"
+#include "qlib/qcom/comsupporterrorinfoimpl.h"
 #include "qlib/qutilitylib/qcomclassfactory.h"
 #include "vtranscoder/veventinterfaces.h"
 
 class CVTranscoder final
-    : public CComObjectBase<CComDispatchImpl<IVTranscoder>, CComConnectionPointContainer> {
+    : public CComObjectBase<CComDispatchImpl<IVTranscoder>, CComConnectionPointContainer,
+                            CComSupportErrorInfoImpl<IVTranscoder>> {
 public:
     static constexpr ComAggregation k_aggregation = ComAggregation::Refused;
     static constexpr const wchar_t* k_eventClassName = L"TranscoderEvent";
@@ -92,6 +95,11 @@ private:
 
     CComConnectionPoint<IDispatch>& m_events;                   // owned by the container; constant
     CQCOMClassFactory m_items{CLSID_VItem, k_itemDisplayName};  // synchronises itself
+
+    // Held by Continue while it resumes the job and sends Continued; a Progress report waits
+    // for it, so Continued always comes before the reports of the resumed job. Nothing else is
+    // taken while it is held except by the sinks Continue calls.
+    std::mutex m_continueOrder;
 
     mutable std::mutex m_lock;
     CComPtr<IVTranscodeItemData> m_item;         // guarded by m_lock
