@@ -1,0 +1,163 @@
+#include "qlib/qbus/qbusconnection.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+#include <sdbus-c++/IProxy.h>
+#include <sdbus-c++/Message.h>
+
+#include "qlib/qsys/currentthread.h"
+#include "qlib/qutilitylib/qcatch.h"
+
+namespace {
+
+constexpr const char* k_busName = "org.freedesktop.DBus";
+constexpr const char* k_busPath = "/org/freedesktop/DBus";
+constexpr const char* k_busInterface = "org.freedesktop.DBus";
+
+// The poll timeout, in milliseconds, for the bus's own deadline (-1: none).
+int PollTimeout(const sdbus::IConnection::PollData& data) {
+    const auto relative = data.getRelativeTimeout();
+    if (!relative) {
+        return -1;
+    }
+    return static_cast<int>((relative->count() + 999) / 1000);
+}
+
+}  // namespace
+
+std::unique_ptr<CQBusConnection> CQBusConnection::OpenSession() {
+    return std::unique_ptr<CQBusConnection>(
+        new CQBusConnection(sdbus::createSessionBusConnection()));
+}
+
+std::unique_ptr<CQBusConnection> CQBusConnection::Open(const std::string& address) {
+    return std::unique_ptr<CQBusConnection>(
+        new CQBusConnection(sdbus::createSessionBusConnectionWithAddress(address)));
+}
+
+CQBusConnection::CQBusConnection(std::unique_ptr<sdbus::IConnection> bus)
+    : m_bus(std::move(bus)), m_wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (!m_wakeFd.IsValid()) {
+        throw std::system_error(errno, std::generic_category(), "eventfd");
+    }
+    // One match for every peer that leaves; OnNameOwnerChanged keeps those we watch.
+    m_nameOwnerMatch =
+        m_bus->addMatch(std::string("type='signal',sender='") + k_busName + "',interface='" +
+                            k_busInterface + "',member='NameOwnerChanged',arg2=''",
+                        [this](sdbus::Message& message) { OnNameOwnerChanged(message); });
+}
+
+CQBusConnection::~CQBusConnection() {
+    m_stopping = true;
+    Wake();
+    if (m_loop.joinable()) {
+        m_loop.join();
+    }
+}
+
+void CQBusConnection::Start() {
+    m_loop = std::thread([this] { Loop(); });
+}
+
+void CQBusConnection::RequestName(const std::string& name) {
+    WithBus([&](sdbus::IConnection& bus) { bus.requestName(name); });
+}
+
+std::string CQBusConnection::UniqueName() {
+    return WithBus([](sdbus::IConnection& bus) { return bus.getUniqueName(); });
+}
+
+void CQBusConnection::Wake() {
+    const uint64_t one = 1;
+    // A full counter means a wake-up is pending anyway.
+    [[maybe_unused]] const ssize_t written = ::write(m_wakeFd.Get(), &one, sizeof one);
+}
+
+void CQBusConnection::Loop() {
+    qsys::SetCurrentThreadName(L"qbus-loop");
+    while (!m_stopping) {
+        sdbus::IConnection::PollData data{};
+        CQCatch::LogAndSwallow([&] {
+            std::lock_guard lock(m_busLock);
+            ProcessPending();
+            data = m_bus->getEventLoopPollData();
+        });
+        pollfd fds[2] = {{data.fd, data.events, 0}, {m_wakeFd.Get(), POLLIN, 0}};
+        if (::poll(fds, 2, PollTimeout(data)) < 0 && errno != EINTR) {
+            break;
+        }
+        uint64_t count = 0;
+        [[maybe_unused]] const ssize_t read = ::read(m_wakeFd.Get(), &count, sizeof count);
+    }
+}
+
+void CQBusConnection::ProcessPending() {
+    while (m_bus->processPendingRequest()) {
+    }
+}
+
+void CQBusConnection::WatchPeer(const std::string& peer) {
+    {
+        std::lock_guard lock(m_peerLock);
+        if (!m_peers.insert(peer).second) {
+            return;
+        }
+    }
+    // The peer may have left before the match saw it: ask once.
+    bool present = true;
+    CQCatch::LogAndSwallow([&] {
+        WithBus([&](sdbus::IConnection& bus) {
+            auto proxy = sdbus::createProxy(bus, k_busName, k_busPath);
+            proxy->callMethod("NameHasOwner")
+                .onInterface(k_busInterface)
+                .withArguments(peer)
+                .storeResultsTo(present);
+        });
+    });
+    if (!present) {
+        Post([this, peer] { PeerGone(peer); });
+    }
+}
+
+uint64_t CQBusConnection::AddPeerGoneListener(PeerGoneListener listener) {
+    std::lock_guard lock(m_peerLock);
+    const uint64_t token = m_nextListenerToken++;
+    m_peerGoneListeners.emplace(token, std::move(listener));
+    return token;
+}
+
+void CQBusConnection::RemovePeerGoneListener(uint64_t token) {
+    std::lock_guard lock(m_peerLock);
+    m_peerGoneListeners.erase(token);
+}
+
+void CQBusConnection::OnNameOwnerChanged(sdbus::Message& message) {
+    std::string name;
+    std::string oldOwner;
+    std::string newOwner;
+    message >> name >> oldOwner >> newOwner;
+    if (newOwner.empty()) {
+        Post([this, name] { PeerGone(name); });
+    }
+}
+
+void CQBusConnection::PeerGone(const std::string& peer) {
+    std::vector<PeerGoneListener> listeners;
+    {
+        std::lock_guard lock(m_peerLock);
+        if (m_peers.erase(peer) == 0) {
+            return;
+        }
+        for (const auto& [token, listener] : m_peerGoneListeners) {
+            listeners.push_back(listener);
+        }
+    }
+    for (const PeerGoneListener& listener : listeners) {
+        CQCatch::LogAndSwallow([&] { listener(peer); });
+    }
+}

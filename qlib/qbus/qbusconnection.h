@@ -1,0 +1,105 @@
+#pragma once
+// CQBusConnection: one connection to a bus, driven by a loop thread of our own, and the pool
+// that serves the calls arriving on it.
+//
+//     auto connection = CQBusConnection::OpenSession();   // raises when there is no session bus
+//     connection->RequestName("com.zelto.VTranscodeServer");
+//     CQBusClassFactory factory(*connection, classes, ...);
+//     connection->Start();
+//
+// The bus library (sd-bus underneath) is not thread-safe: every use of the connection and of
+// messages, objects and signals made from it (their reference counts included) happens under
+// the bus lock, through WithBus. The loop thread holds that lock only while it processes what
+// arrived and never while it waits; after every WithBus the loop is woken (an eventfd) so that
+// queued output is written at once: a large reply sent from a worker never waits for the next
+// incoming message, and never stalls the loop.
+//
+// Method handlers run on the loop thread under the bus lock: they only read their arguments
+// and Post the work to the pool, which calls the objects (without the bus lock) and sends the
+// reply through WithBus.
+//
+// Peers: WatchPeer asks to hear when a peer (a unique name) leaves the bus; every listener added
+// with AddPeerGoneListener is then called once for it, on a pool thread.
+//
+// Threads: any thread may call the public methods except the destructor (not on the loop or a
+// pool thread). m_busLock (recursive, so that work under WithBus may use WithBus) guards
+// m_bus and every message; m_peerLock guards m_peers and m_peerGoneListeners.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sdbus-c++/IConnection.h>
+
+#include "qlib/qbus/qbuscallpool.h"
+#include "qlib/qsys/uniquefd.h"
+
+class CQBusConnection {
+public:
+    using PeerGoneListener = std::function<void(const std::string& peer)>;
+
+    // The session bus ($DBUS_SESSION_BUS_ADDRESS, else the user's default) or the bus at
+    // `address`. Raise sdbus::Error when it cannot be reached.
+    static std::unique_ptr<CQBusConnection> OpenSession();
+    static std::unique_ptr<CQBusConnection> Open(const std::string& address);
+
+    CQBusConnection(const CQBusConnection&) = delete;
+    CQBusConnection& operator=(const CQBusConnection&) = delete;
+    // Stops the loop thread, then the pool (running calls finish first).
+    ~CQBusConnection();
+
+    // Starts the loop thread; call after the objects are registered.
+    void Start();
+    void RequestName(const std::string& name);
+    std::string UniqueName();
+
+    // Runs action(bus) under the bus lock and wakes the loop afterwards.
+    template <class Action>
+    decltype(auto) WithBus(Action&& action) {
+        struct Waker {
+            CQBusConnection& owner;
+            ~Waker() { owner.Wake(); }
+        } waker{*this};
+        std::lock_guard lock(m_busLock);
+        return std::forward<Action>(action)(*m_bus);
+    }
+
+    void Post(std::function<void()> work) { m_pool.Post(std::move(work)); }
+
+    void WatchPeer(const std::string& peer);
+    // Returns a token for RemovePeerGoneListener (which waits for no call in progress: a
+    // listener must stay safe to call until it is removed, or hold only weak references).
+    uint64_t AddPeerGoneListener(PeerGoneListener listener);
+    void RemovePeerGoneListener(uint64_t token);
+
+private:
+    explicit CQBusConnection(std::unique_ptr<sdbus::IConnection> bus);
+
+    void Wake();
+    void Loop();
+    void ProcessPending();
+    void OnNameOwnerChanged(sdbus::Message& message);
+    void PeerGone(const std::string& peer);
+
+    std::recursive_mutex m_busLock;
+    std::unique_ptr<sdbus::IConnection> m_bus;  // guarded by m_busLock
+    sdbus::Slot m_nameOwnerMatch;               // guarded by m_busLock
+    qsys::UniqueFd m_wakeFd;
+    std::atomic<bool> m_stopping{false};
+    std::thread m_loop;
+
+    std::mutex m_peerLock;
+    std::set<std::string> m_peers;                             // guarded by m_peerLock
+    std::map<uint64_t, PeerGoneListener> m_peerGoneListeners;  // guarded by m_peerLock
+    uint64_t m_nextListenerToken = 1;                          // guarded by m_peerLock
+
+    // Last member: destroyed (running calls finished) before everything above.
+    CQBusCallPool m_pool;
+};
