@@ -42,10 +42,10 @@ public:
 
     void FinalRelease() noexcept override;
 
+private:
     // Whether `event` is a progress event: an item whose "Type" in the transcode namespace is 4.
     static bool IsProgressEvent(IUnknown* event);
 
-private:
     std::mutex m_lock;
     std::map<ULONG, std::shared_ptr<CVEventSinkChannel>> m_channels;  // guarded by m_lock
 };

@@ -52,9 +52,6 @@ void CVEventSinkChannel::Post(const VARIANT& event, bool isProgress) {
         }
         if (!isProgress && m_backlog.size() >= k_maxBacklog) {
             dropped = DropLocked(EState::Gone);
-            CQLogging::Log(EQLogLevel_Warning, false,
-                           L"CVEventSinkChannel::Post: sink %u dropped, %u events wait for it\n",
-                           m_cookie, static_cast<unsigned>(dropped.size()));
             wake = true;
         } else {
             m_backlog.push_back({event, isProgress});
@@ -63,6 +60,11 @@ void CVEventSinkChannel::Post(const VARIANT& event, bool isProgress) {
     }
     if (wake) {
         m_wake.notify_one();
+    }
+    if (!dropped.empty()) {
+        CQLogging::Log(EQLogLevel_Warning, false,
+                       L"CVEventSinkChannel::Post: sink %u dropped, %u events wait for it\n",
+                       m_cookie, static_cast<unsigned>(dropped.size()));
     }
 }
 
