@@ -16,6 +16,7 @@
 
 #include "components/vtranscoderlib/helper/vtranscodepipeline.h"
 #include "components/vtranscoderlib/vhelperrequest.h"
+#include "components/vtranscoderlib/vsourcefile.h"
 #include "components/vtranscoderlib/vtranscodeerror.h"
 
 namespace {
@@ -110,7 +111,8 @@ int main(int argc, char** argv) {
     }
     const SVHelperRequest& request = std::get<SVHelperRequest>(parsed);
     try {
-        std::vector<SVLanePlan> lanes = CVTranscodePipeline(request, {}).Plan();
+        std::vector<SVLanePlan> lanes =
+            CVTranscodePipeline(request, CVSourceFile::Open(request.source), {}).Plan();
         if (mode == "reference") {
             const SVVideoPlan& plan = lanes.front().video;
             bool image = CVOutputFormats::Get(request.outputFormat).kind == EVMediaKind_Image;

@@ -3,9 +3,11 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <optional>
 #include <system_error>
 
 #include "components/vtranscoderlib/vhelperrequest.h"
+#include "components/vtranscoderlib/vsourcefile.h"
 #include "components/vtranscoderlib/vtranscodeerror.h"
 #include "qlib/qsys/textcodec.h"
 
@@ -51,11 +53,21 @@ void CVConversion::Start() {
     SVHelperRequest request;
     request.task = EVHelperTask_Convert;
     request.source = qsys::ToUtf8(m_job.source);
+    request.sourceDescriptor = SVHelperRequest::k_sourceDescriptor;
+    request.outputDescriptor = SVHelperRequest::k_outputDescriptor;
     request.outputFormat = m_job.outputFormat;
     request.settings = m_job.settings;
+    std::optional<CVSourceFile> source;
     try {
-        m_output = std::make_unique<CVPendingOutput>(qsys::ToUtf8(m_job.destination));
-        request.output = m_output->TemporaryPath().string();
+        source.emplace(CVSourceFile::Open(request.source));
+        std::string destination = qsys::ToUtf8(m_job.destination);
+        if (source->IsSameFileAs(destination)) {
+            Finish({EVTranscodeResult_OutputUnwritable,
+                    L"The destination " + m_job.destination +
+                        L" is the source file itself; it is left as it is."});
+            return;
+        }
+        m_output = std::make_unique<CVPendingOutput>(destination);
     } catch (const CVTranscodeError& error) {
         Finish({error.Result(), error.Message()});
         return;
@@ -66,8 +78,11 @@ void CVConversion::Start() {
     std::lock_guard lock(m_mutex);
     try {
         m_clock = std::make_unique<CVPausableClock>();
-        m_process = std::make_unique<CVHelperProcess>(executable, request.ToArguments(),
-                                                      m_options.niceness);
+        m_process = std::make_unique<CVHelperProcess>(
+            executable, request.ToArguments(), m_options.niceness,
+            std::vector<SVHandedDescriptor>{
+                {source->Descriptor(), SVHelperRequest::k_sourceDescriptor},
+                {m_output->Descriptor(), SVHelperRequest::k_outputDescriptor}});
         m_state = EVConversionState_Running;
         if (m_abortRequested) {  // asked for while the destination was prepared
             m_process->Signal(SIGKILL);

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include <utility>
 
 #include "qlib/qsys/textcodec.h"
+#include "qlib/qsys/uniquefd.h"
 
 namespace {
 
@@ -32,27 +34,10 @@ constexpr int k_scratchDescriptor = 10;
     throw std::system_error(errno, std::generic_category(), what);
 }
 
-// A descriptor that closes itself; used while the process is being set up.
-class CVScopedFd {
-public:
-    explicit CVScopedFd(int fd = -1) : m_fd(fd) {}
-    ~CVScopedFd() {
-        if (m_fd >= 0) {
-            close(m_fd);
-        }
-    }
-    CVScopedFd(const CVScopedFd&) = delete;
-    CVScopedFd& operator=(const CVScopedFd&) = delete;
-    int Get() const { return m_fd; }
-    int Release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
-
 // Runs in the child between fork and exec: only async-signal-safe calls.
 [[noreturn]] void ExecHelper(const char* path, char* const* argv, int reportFd, int nullFd,
-                             pid_t parent, int niceness, const std::string& failure) {
+                             std::vector<SVHandedDescriptor>& handed, pid_t parent, int niceness,
+                             const std::string& failure) {
     setpgid(0, 0);
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) {
@@ -69,13 +54,27 @@ private:
     if (niceness > 0) {
         setpriority(PRIO_PROCESS, 0, niceness);
     }
+    // First out of the way of the targets, then into place.
     int report = fcntl(reportFd, F_DUPFD, k_scratchDescriptor);
     int null = fcntl(nullFd, F_DUPFD, k_scratchDescriptor);
+    int highest = CVHelperMessage::k_reportDescriptor;
+    for (SVHandedDescriptor& entry : handed) {
+        entry.fd = fcntl(entry.fd, F_DUPFD, k_scratchDescriptor);
+        if (entry.fd < 0) {
+            _exit(127);
+        }
+    }
     if (report < 0 || null < 0 || dup2(null, STDIN_FILENO) < 0 || dup2(null, STDOUT_FILENO) < 0 ||
         dup2(report, CVHelperMessage::k_reportDescriptor) < 0) {
         _exit(127);
     }
-    close_range(CVHelperMessage::k_reportDescriptor + 1, ~0u, 0);
+    for (const SVHandedDescriptor& entry : handed) {
+        if (dup2(entry.fd, entry.target) < 0) {
+            _exit(127);
+        }
+        highest = std::max(highest, entry.target);
+    }
+    close_range(static_cast<unsigned>(highest) + 1, ~0u, 0);
     execv(path, argv);
     ssize_t ignored = write(CVHelperMessage::k_reportDescriptor, failure.data(), failure.size());
     (void)ignored;
@@ -139,14 +138,15 @@ std::string CVHelperProcess::DefaultExecutable() {
 }
 
 CVHelperProcess::CVHelperProcess(const std::string& executable,
-                                 const std::vector<std::string>& arguments, int niceness) {
+                                 const std::vector<std::string>& arguments, int niceness,
+                                 const std::vector<SVHandedDescriptor>& handed) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {
         RaiseErrno("pipe2");
     }
-    CVScopedFd readEnd(pipeFds[0]);
-    CVScopedFd writeEnd(pipeFds[1]);
-    CVScopedFd nullFd(open("/dev/null", O_RDWR | O_CLOEXEC));
+    qsys::UniqueFd readEnd(pipeFds[0]);
+    qsys::UniqueFd writeEnd(pipeFds[1]);
+    qsys::UniqueFd nullFd(open("/dev/null", O_RDWR | O_CLOEXEC));
     if (nullFd.Get() < 0) {
         RaiseErrno("open /dev/null");
     }
@@ -163,14 +163,15 @@ CVHelperProcess::CVHelperProcess(const std::string& executable,
         .Set("msg", "The conversion helper " + executable + " could not be started.");
     const std::string failureLine = failure.Format();
     const pid_t parent = getpid();
+    std::vector<SVHandedDescriptor> childHanded = handed;
 
     pid_t pid = fork();
     if (pid < 0) {
         RaiseErrno("fork");
     }
     if (pid == 0) {
-        ExecHelper(executable.c_str(), argv.data(), writeEnd.Get(), nullFd.Get(), parent, niceness,
-                   failureLine);
+        ExecHelper(executable.c_str(), argv.data(), writeEnd.Get(), nullFd.Get(), childHanded,
+                   parent, niceness, failureLine);
     }
     // Also here, so that a signal sent right away reaches the group.
     setpgid(pid, pid);

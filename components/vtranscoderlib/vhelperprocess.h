@@ -35,6 +35,12 @@ struct SVHelperRun {
     SVTranscodeOutcome ToOutcome() const;
 };
 
+// A descriptor of the parent that the helper finds at `target` (the parent keeps its own).
+struct SVHandedDescriptor {
+    int fd;
+    int target;
+};
+
 class CVHelperProcess {
 public:
     // The helper to run: $VTRANSCODE_HELPER when set, else ZeltoVTranscodeHelper next to the
@@ -42,10 +48,12 @@ public:
     static std::string DefaultExecutable();
 
     // Starts the helper with the arguments (after the program name), at the given nice value
-    // (0 keeps the caller's). Raises std::system_error when no pipe or process can be made;
-    // an executable that cannot be run reports HelperCrashed through Supervise.
+    // (0 keeps the caller's), with the handed descriptors in place (targets above the report
+    // descriptor; every other descriptor is closed). Raises std::system_error when no pipe or
+    // process can be made; an executable that cannot be run reports HelperCrashed through
+    // Supervise.
     CVHelperProcess(const std::string& executable, const std::vector<std::string>& arguments,
-                    int niceness);
+                    int niceness, const std::vector<SVHandedDescriptor>& handed = {});
     // Kills a helper that still runs and reaps it. Never throws.
     ~CVHelperProcess();
 

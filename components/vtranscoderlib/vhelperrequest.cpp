@@ -61,12 +61,20 @@ const NumericOption* FindSettingOption(const std::string& name) {
 }  // namespace
 
 std::vector<std::string> SVHelperRequest::ToArguments() const {
-    std::vector<std::string> arguments;
-    if (task == EVHelperTask_Probe) {
-        return {"probe", "--source", source};
+    std::vector<std::string> arguments{task == EVHelperTask_Probe ? "probe" : "convert", "--source",
+                                       source};
+    if (sourceDescriptor >= 0) {
+        arguments.insert(arguments.end(), {"--source-fd", NumberText(sourceDescriptor)});
     }
-    arguments = {
-        "convert", "--source", source, "--output", output, "--format", NumberText(outputFormat)};
+    if (task == EVHelperTask_Probe) {
+        return arguments;
+    }
+    if (outputDescriptor >= 0) {
+        arguments.insert(arguments.end(), {"--output-fd", NumberText(outputDescriptor)});
+    } else {
+        arguments.insert(arguments.end(), {"--output", output});
+    }
+    arguments.insert(arguments.end(), {"--format", NumberText(outputFormat)});
     for (const NumericOption& option : SettingOptions()) {
         arguments.push_back(option.name);
         arguments.push_back(option.format(settings));
@@ -90,6 +98,12 @@ std::variant<SVHelperRequest, std::string> SVHelperRequest::Parse(
         const std::string& value = args[i + 1];
         if (name == "--source") {
             request.source = value;
+        } else if (name == "--source-fd" || name == "--output-fd") {
+            int& descriptor =
+                name == "--source-fd" ? request.sourceDescriptor : request.outputDescriptor;
+            if (!ParseNumber(value, descriptor) || descriptor < 0) {
+                return "the descriptor " + value + " of " + name + " is not a number";
+            }
         } else if (name == "--output" && request.task == EVHelperTask_Convert) {
             request.output = value;
         } else if (name == "--format" && request.task == EVHelperTask_Convert) {
@@ -109,8 +123,12 @@ std::variant<SVHelperRequest, std::string> SVHelperRequest::Parse(
     if (request.source.empty()) {
         return std::string("no --source given");
     }
-    if (request.task == EVHelperTask_Convert && (request.output.empty() || !haveFormat)) {
-        return std::string("a conversion needs --output and --format");
+    bool haveOutput = !request.output.empty() || request.outputDescriptor >= 0;
+    if (request.task == EVHelperTask_Convert && (!haveOutput || !haveFormat)) {
+        return std::string("a conversion needs --output or --output-fd, and --format");
+    }
+    if (request.task == EVHelperTask_Probe && request.outputDescriptor >= 0) {
+        return std::string("a probe writes no output");
     }
     return request;
 }

@@ -5,6 +5,7 @@
 
 #include "components/vtranscoderlib/vhelperprocess.h"
 #include "components/vtranscoderlib/vhelperrequest.h"
+#include "components/vtranscoderlib/vsourcefile.h"
 #include "components/vtranscoderlib/vtranscodeerror.h"
 #include "qlib/qsys/textcodec.h"
 
@@ -18,7 +19,10 @@ SVMediaInfo CVMediaProbe::Probe(const std::wstring& path) const {
     std::optional<SVMediaInfo> info;
     SVHelperRun run;
     try {
-        CVHelperProcess process(executable, request.ToArguments(), 0);
+        CVSourceFile source = CVSourceFile::Open(request.source);
+        request.sourceDescriptor = SVHelperRequest::k_sourceDescriptor;
+        CVHelperProcess process(executable, request.ToArguments(), 0,
+                                {{source.Descriptor(), SVHelperRequest::k_sourceDescriptor}});
         CVPausableClock clock;
         run = process.Supervise(clock, m_options.watchdog, [&info](const CVHelperMessage& message) {
             if (message.Type() == CVHelperMessage::k_info) {
@@ -26,6 +30,8 @@ SVMediaInfo CVMediaProbe::Probe(const std::wstring& path) const {
             }
             return true;
         });
+    } catch (const CVTranscodeError& error) {
+        RaiseTranscodeError(error.Result(), error.Message());
     } catch (const std::system_error& error) {
         RaiseTranscodeError(
             EVTranscodeResult_HelperCrashed,

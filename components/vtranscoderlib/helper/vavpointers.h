@@ -3,8 +3,8 @@
 // every path, including the error paths that raise CVTranscodeError. Each deleter is the
 // matching FFmpeg free function; all accept null.
 //
-// An output format context owns its I/O context: the deleter closes it when the pipeline did
-// not (the normal path closes it explicitly to see the result of the last write).
+// The I/O contexts of input and output are the pipeline's own (CVFileIO), not the format
+// contexts': the deleters leave them alone.
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -23,12 +23,7 @@ struct SVInputContextDeleter {
 using AVInputContextPtr = std::unique_ptr<AVFormatContext, SVInputContextDeleter>;
 
 struct SVOutputContextDeleter {
-    void operator()(AVFormatContext* context) const noexcept {
-        if (context->oformat && !(context->oformat->flags & AVFMT_NOFILE)) {
-            avio_closep(&context->pb);
-        }
-        avformat_free_context(context);
-    }
+    void operator()(AVFormatContext* context) const noexcept { avformat_free_context(context); }
 };
 using AVOutputContextPtr = std::unique_ptr<AVFormatContext, SVOutputContextDeleter>;
 

@@ -1,6 +1,10 @@
 #include "components/vtranscoderlib/helper/vinputmedia.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <filesystem>
+#include <span>
 #include <string_view>
 
 #include "components/vtranscoderlib/helper/vavlog.h"
@@ -12,13 +16,26 @@ constexpr std::string_view k_textFormats[] = {
     "tty",     "srt",  "ass", "webvtt",   "lrc", "microdvd", "subviewer",  "subviewer1", "sami",
     "jacosub", "mpl2", "pjs", "realtext", "stl", "vplayer",  "ffmetadata", "txt"};
 
-bool IsTextFormat(const char* name) {
-    for (std::string_view text : k_textFormats) {
-        if (text == name) {
-            return true;
-        }
-    }
-    return false;
+// Demuxers that read other files or addresses named in the source.
+constexpr std::string_view k_referringFormats[] = {"concat", "hls",  "dash", "imf",
+                                                   "sdp",    "rtsp", "rtp",  "vobsub"};
+
+bool IsOneOf(std::span<const std::string_view> names, const char* name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// The name libavformat sees: only the extension of the real one, as a hint to the type, so
+// that no part of the name is taken for a protocol or a numbered pattern.
+std::string NeutralName(const std::string& path) {
+    std::string extension = std::filesystem::path(path).extension().string();
+    bool plain =
+        extension.size() > 1 && std::all_of(extension.begin() + 1, extension.end(),
+                                            [](unsigned char c) { return std::isalnum(c) != 0; });
+    return plain ? "source" + extension : "source";
+}
+
+int RefuseOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
+    return AVERROR(EPERM);
 }
 
 bool IsAttachedPicture(const AVStream* stream) {
@@ -27,22 +44,14 @@ bool IsAttachedPicture(const AVStream* stream) {
 
 }  // namespace
 
-CVInputMedia::CVInputMedia(const std::string& path) : m_path(path) {
-    AVFormatContext* context = nullptr;
-    int error = avformat_open_input(&context, path.c_str(), nullptr, nullptr);
-    if (error < 0) {
-        RaiseAVError(EVTranscodeResult_InputUnreadable, "The source " + path + " cannot be read",
-                     error);
-    }
-    m_context.reset(context);
-    if (IsTextFormat(m_context->iformat->name)) {
-        RaiseHelperError(EVTranscodeResult_InputUnreadable,
-                         "The source " + path + " is not a media file");
-    }
-    error = avformat_find_stream_info(m_context.get(), nullptr);
+CVInputMedia::CVInputMedia(CVSourceFile source)
+    : m_source(std::move(source)), m_path(m_source.Path()) {
+    m_io.reset(CVFileIO::Open(m_source.Descriptor(), CVFileIO::EVAccess_Read));
+    Open();
+    int error = avformat_find_stream_info(m_context.get(), nullptr);
     if (error < 0) {
         RaiseAVError(EVTranscodeResult_InputUnreadable,
-                     "The streams of the source " + path + " cannot be read", error);
+                     "The streams of the source " + m_path + " cannot be read", error);
     }
     for (unsigned i = 0; i < m_context->nb_streams; ++i) {
         if (IsUsable(m_context->streams[i])) {
@@ -51,8 +60,44 @@ CVInputMedia::CVInputMedia(const std::string& path) : m_path(path) {
     }
     std::string logged = CVAVLog::TakeLastError();
     RaiseHelperError(EVTranscodeResult_InputUnreadable,
-                     "The source " + path + " holds no picture or sound that can be decoded" +
+                     "The source " + m_path + " holds no picture or sound that can be decoded" +
                          (logged.empty() ? std::string() : " (" + logged + ")"));
+}
+
+void CVInputMedia::Open() {
+    std::string name = NeutralName(m_path);
+    const AVInputFormat* format = nullptr;
+    int error = av_probe_input_buffer2(m_io.get(), &format, name.c_str(), nullptr, 0, 0);
+    if (error < 0) {
+        RaiseAVError(EVTranscodeResult_InputUnreadable,
+                     "The source " + m_path + " is not a media file", error);
+    }
+    if (IsOneOf(k_textFormats, format->name)) {
+        RaiseHelperError(EVTranscodeResult_InputUnreadable,
+                         "The source " + m_path + " is not a media file");
+    }
+    if (IsOneOf(k_referringFormats, format->name)) {
+        RaiseHelperError(EVTranscodeResult_InputUnreadable,
+                         "The source " + m_path + " is a list of other files or addresses (" +
+                             format->name + "), not a media file");
+    }
+    AVFormatContext* context = avformat_alloc_context();
+    if (!context) {
+        throw std::bad_alloc();
+    }
+    context->pb = m_io.get();
+    context->flags |= AVFMT_FLAG_CUSTOM_IO;
+    context->io_open = &RefuseOpen;
+    CVAVDictionary options;
+    options.Set("protocol_whitelist", "file");
+    options.Set("enable_drefs", "0");
+    // Frees the context when it fails.
+    error = avformat_open_input(&context, name.c_str(), format, options.Address());
+    if (error < 0) {
+        RaiseAVError(EVTranscodeResult_InputUnreadable, "The source " + m_path + " cannot be read",
+                     error);
+    }
+    m_context.reset(context);
 }
 
 bool CVInputMedia::IsUsable(const AVStream* stream) const {

@@ -4,18 +4,25 @@
 // that a demuxer claims, a picture whose size cannot be found, streams without a codec) with
 // InputUnreadable, so that neither the probe nor a conversion works on garbage.
 //
-// Owned by one thread.
+// Only the one file is read, through its descriptor (CVFileIO): no protocol is involved, the
+// name is no pattern, and formats that make the reader open other files or addresses
+// (playlists, concatenation lists, session descriptions, manifests) are refused before their
+// reader runs; any other attempt to open something is refused as well.
+//
+// Owns the source file; used by one thread.
 
 #include <string>
 #include <vector>
 
 #include "components/vtranscoderlib/helper/vavpointers.h"
+#include "components/vtranscoderlib/helper/vfileio.h"
+#include "components/vtranscoderlib/vsourcefile.h"
 
 class CVInputMedia {
 public:
-    // Opens the file and reads its stream information. Raises CVTranscodeError
-    // (InputUnreadable) for a file that is missing, unreadable or not media.
-    explicit CVInputMedia(const std::string& path);
+    // Reads the file's stream information. Raises CVTranscodeError (InputUnreadable) for a file
+    // that is unreadable or not media.
+    explicit CVInputMedia(CVSourceFile source);
 
     AVFormatContext* Context() const { return m_context.get(); }
     const std::string& Path() const { return m_path; }
@@ -37,6 +44,10 @@ public:
 private:
     bool IsUsable(const AVStream* stream) const;
 
+    void Open();
+
+    CVSourceFile m_source;
     std::string m_path;
+    AVFileIOPtr m_io;  // declared before m_context: outlives it
     AVInputContextPtr m_context;
 };

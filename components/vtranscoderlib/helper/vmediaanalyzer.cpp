@@ -128,8 +128,8 @@ std::wstring CVMediaAnalyzer::CodecName(int codecId) {
     return qsys::FromUtf8(avcodec_get_name(static_cast<AVCodecID>(codecId)));
 }
 
-SVMediaInfo CVMediaAnalyzer::Analyze(const std::string& path) {
-    CVInputMedia input(path);
+SVMediaInfo CVMediaAnalyzer::Analyze(CVSourceFile source) {
+    CVInputMedia input(std::move(source));
     const AVFormatContext* context = input.Context();
     std::vector<int> audio = input.AudioStreams();
     bool isImage = input.IsImageContainer();
@@ -138,7 +138,7 @@ SVMediaInfo CVMediaAnalyzer::Analyze(const std::string& path) {
     const AVStream* picture = pictureIndex >= 0 ? context->streams[pictureIndex] : nullptr;
     if (!picture && audio.empty()) {
         RaiseHelperError(EVTranscodeResult_InputUnreadable,
-                         "The source " + path + " holds only a cover picture");
+                         "The source " + input.Path() + " holds only a cover picture");
     }
     const AVStream* main = picture ? picture : context->streams[audio.front()];
 

@@ -9,11 +9,12 @@
 #include <string>
 
 #include "components/vtranscoderlib/vmediainfo.h"
+#include "components/vtranscoderlib/vsourcefile.h"
 
 class CVMediaAnalyzer {
 public:
-    // Raises CVTranscodeError (InputUnreadable) for a file that is missing or not media.
-    static SVMediaInfo Analyze(const std::string& path);
+    // Raises CVTranscodeError (InputUnreadable) for a file that is not media.
+    static SVMediaInfo Analyze(CVSourceFile source);
 
     // The codec's name as the profile database spells it: h264 -> "avc", mpeg4 -> "mpeg-4",
     // h263 -> "h263", wmv3 -> "WMV3", aac -> "aac", mjpeg -> "jpeg"; FFmpeg's own name for

@@ -15,8 +15,10 @@
 #include "components/vtranscoderlib/helper/vprogressreporter.h"
 #include "components/vtranscoderlib/helper/vtranscodepipeline.h"
 #include "components/vtranscoderlib/vhelperrequest.h"
+#include "components/vtranscoderlib/vsourcefile.h"
 #include "components/vtranscoderlib/vtranscodeerror.h"
 #include "qlib/qsys/textcodec.h"
+#include "qlib/qsys/uniquefd.h"
 
 namespace {
 
@@ -36,17 +38,40 @@ CVHelperMessage Result(EVTranscodeResult code, const std::string& message) {
     return result;
 }
 
+// The source the parent handed over, or the one named (a helper run by hand).
+CVSourceFile Source(const SVHelperRequest& request) {
+    return request.sourceDescriptor >= 0
+               ? CVSourceFile::Adopt(qsys::UniqueFd(request.sourceDescriptor), request.source)
+               : CVSourceFile::Open(request.source);
+}
+
+// The output the parent handed over, or a new file of the given name (a helper run by hand).
+qsys::UniqueFd Output(const SVHelperRequest& request) {
+    if (request.outputDescriptor >= 0) {
+        return qsys::UniqueFd(request.outputDescriptor);
+    }
+    qsys::UniqueFd fd(
+        open(request.output.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (!fd.IsValid()) {
+        throw CVTranscodeError(
+            EVTranscodeResult_OutputUnwritable,
+            L"The output " + qsys::FromUtf8(request.output) + L" cannot be created.");
+    }
+    return fd;
+}
+
 void RunRequest(const SVHelperRequest& request, CVProgressReporter& reporter) {
     if (request.task == EVHelperTask_Probe) {
-        reporter.Send(ToMessage(CVMediaAnalyzer::Analyze(request.source)));
+        reporter.Send(ToMessage(CVMediaAnalyzer::Analyze(Source(request))));
         return;
     }
     SVPipelineObserver observer{[&reporter](int64_t position, int64_t duration, int64_t frames) {
                                     reporter.Progress(position, duration, frames);
                                 },
                                 [&reporter](int64_t bytes) { reporter.Alive(bytes); }};
-    CVTranscodePipeline pipeline(request, std::move(observer));
-    pipeline.Run();
+    CVTranscodePipeline pipeline(request, Source(request), std::move(observer));
+    qsys::UniqueFd output = Output(request);
+    pipeline.Run(output.Get());
 }
 
 }  // namespace

@@ -71,23 +71,15 @@ bool HasAlpha(int pixelFormat) {
     return descriptor && (descriptor->flags & AV_PIX_FMT_FLAG_ALPHA);
 }
 
-void SyncFile(const char* path) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
-}
-
 }  // namespace
 
-CVTranscodePipeline::CVTranscodePipeline(const SVHelperRequest& request,
+CVTranscodePipeline::CVTranscodePipeline(const SVHelperRequest& request, CVSourceFile source,
                                          SVPipelineObserver observer)
     : m_request(request),
       m_format(FormatOf(request.outputFormat)),
       m_settings(CVOutputFormats::Effective(m_format, request.settings)),
       m_observer(std::move(observer)),
-      m_input(request.source) {
+      m_input(std::move(source)) {
     if (auto problem = FindSettingsProblem(request.settings)) {
         RaiseHelperError(EVTranscodeResult_UnsupportedSettings, qsys::ToUtf8(*problem));
     }
@@ -106,11 +98,11 @@ std::vector<SVLanePlan> CVTranscodePipeline::Plan() {
     return plans;
 }
 
-void CVTranscodePipeline::Run() {
+void CVTranscodePipeline::Run(int outputFd) {
     if (m_lanes.empty()) {
         SetUpLanes();
     }
-    OpenOutput();
+    OpenOutput(outputFd);
     ReadSource();
     for (auto& lane : m_lanes) {
         Flush(*lane);
@@ -175,16 +167,21 @@ void CVTranscodePipeline::AddLane(int streamIndex) {
     m_lanes.push_back(std::move(lane));
 }
 
-void CVTranscodePipeline::OpenOutput() {
+void CVTranscodePipeline::OpenOutput(int outputFd) {
+    m_outputFd = outputFd;
+    m_outputName = "output" + qsys::ToUtf8(m_format.extension);
     AVFormatContext* context = nullptr;
     int error =
-        avformat_alloc_output_context2(&context, nullptr, m_format.muxer, m_request.output.c_str());
+        avformat_alloc_output_context2(&context, nullptr, m_format.muxer, m_outputName.c_str());
     if (error < 0) {
         RaiseAVError(EVTranscodeResult_ConversionFailed,
                      std::string("The ") + m_format.muxer + " writer cannot be made", error);
     }
     m_output.reset(context);
     m_output->interrupt_callback = {&CVTranscodePipeline::OnInterrupt, this};
+    m_output->opaque = this;
+    m_output->io_open = &CVTranscodePipeline::OnOpen;
+    m_output->io_close2 = &CVTranscodePipeline::OnClose;
     av_dict_copy(&m_output->metadata, m_input.Context()->metadata, 0);
     bool globalHeader = (m_output->oformat->flags & AVFMT_GLOBALHEADER) != 0;
 
@@ -221,11 +218,9 @@ void CVTranscodePipeline::OpenOutput() {
     }
 
     if (!(m_output->oformat->flags & AVFMT_NOFILE)) {
-        error = avio_open2(&m_output->pb, m_request.output.c_str(), AVIO_FLAG_WRITE,
-                           &m_output->interrupt_callback, nullptr);
-        if (error < 0) {
-            RaiseOutputError("The output " + m_request.output + " cannot be opened", error);
-        }
+        m_writer.reset(CVFileIO::Open(m_outputFd, CVFileIO::EVAccess_Write));
+        m_output->pb = m_writer.get();
+        m_output->flags |= AVFMT_FLAG_CUSTOM_IO;
     }
     CVAVDictionary options;
     if (IsIsoMuxer(m_format.muxer)) {
@@ -384,13 +379,15 @@ void CVTranscodePipeline::FinishOutput() {
     if (error < 0) {
         RaiseOutputError("The output cannot be finished", error);
     }
-    if (!(m_output->oformat->flags & AVFMT_NOFILE)) {
-        error = avio_closep(&m_output->pb);
-        if (error < 0) {
-            RaiseOutputError("The output cannot be completed", error);
+    if (m_writer) {
+        avio_flush(m_writer.get());
+        if (m_writer->error < 0) {
+            RaiseOutputError("The output cannot be completed", m_writer->error);
         }
     }
-    SyncFile(m_request.output.c_str());
+    if (m_outputError < 0) {
+        RaiseOutputError("The output cannot be completed", m_outputError);
+    }
 }
 
 void CVTranscodePipeline::ReportProgress() {
@@ -399,6 +396,35 @@ void CVTranscodePipeline::ReportProgress() {
     }
     const Lane& main = *m_lanes.front();
     m_observer.progress(m_position, m_input.DurationMicroseconds(), main.decodedFrames);
+}
+
+int CVTranscodePipeline::OnOpen(AVFormatContext* context, AVIOContext** io, const char* url,
+                                int flags, AVDictionary**) {
+    auto* pipeline = static_cast<CVTranscodePipeline*>(context->opaque);
+    if (pipeline->m_outputName != url) {
+        return AVERROR(EPERM);
+    }
+    bool writing = (flags & AVIO_FLAG_WRITE) != 0;
+    // A picture writer opens the file once per picture, each time from its start.
+    if (writing && ftruncate(pipeline->m_outputFd, 0) != 0) {
+        return AVERROR(errno);
+    }
+    *io = CVFileIO::Open(pipeline->m_outputFd,
+                         writing ? CVFileIO::EVAccess_Write : CVFileIO::EVAccess_Read);
+    return 0;
+}
+
+int CVTranscodePipeline::OnClose(AVFormatContext* context, AVIOContext* io) {
+    auto* pipeline = static_cast<CVTranscodePipeline*>(context->opaque);
+    if (io->write_flag) {
+        avio_flush(io);
+    }
+    int error = io->error;
+    if (error < 0 && pipeline->m_outputError == 0) {
+        pipeline->m_outputError = error;
+    }
+    CVFileIO::Close(io);
+    return error;
 }
 
 int CVTranscodePipeline::OnInterrupt(void* opaque) {

@@ -14,6 +14,9 @@
 // gets "alive" calls while the muxer finishes the file (moving the index to the front of an
 // MP4 rewrites the whole file), so that a long finish is not taken for a hang.
 //
+// The output is written through the descriptor Run is given (CVFileIO): the writer never
+// opens a file by name, and one that tries to is refused.
+//
 // Used by one thread; failures raise CVTranscodeError with the result code of their kind.
 
 #include <cstdint>
@@ -24,6 +27,7 @@
 
 #include "components/vtranscoderlib/helper/vavpointers.h"
 #include "components/vtranscoderlib/helper/vconversionplan.h"
+#include "components/vtranscoderlib/helper/vfileio.h"
 #include "components/vtranscoderlib/helper/vfilterchain.h"
 #include "components/vtranscoderlib/helper/vinputmedia.h"
 #include "components/vtranscoderlib/vhelperrequest.h"
@@ -46,8 +50,9 @@ struct SVLanePlan {
 
 class CVTranscodePipeline {
 public:
-    // Opens the source and checks the request. Raises CVTranscodeError.
-    CVTranscodePipeline(const SVHelperRequest& request, SVPipelineObserver observer);
+    // Reads the source and checks the request. Raises CVTranscodeError.
+    CVTranscodePipeline(const SVHelperRequest& request, CVSourceFile source,
+                        SVPipelineObserver observer);
     ~CVTranscodePipeline();
 
     CVTranscodePipeline(const CVTranscodePipeline&) = delete;
@@ -56,15 +61,16 @@ public:
     // The streams the conversion reads, in output order, and what it makes of them; opens the
     // decoders, writes nothing. Raises CVTranscodeError.
     std::vector<SVLanePlan> Plan();
-    // Converts the whole source into the output file. Raises CVTranscodeError.
-    void Run();
+    // Converts the whole source into the output file, an empty file open for reading and
+    // writing (not owned). Raises CVTranscodeError.
+    void Run(int outputFd);
 
 private:
     struct Lane;
 
     void SetUpLanes();
     void AddLane(int streamIndex);
-    void OpenOutput();
+    void OpenOutput(int outputFd);
     void ReadSource();
     void Decode(Lane& lane, const AVPacket* packet);
     void ReceiveFrames(Lane& lane);
@@ -79,12 +85,20 @@ private:
     void ReportProgress();
     bool AllInputsEnded() const;
     static int OnInterrupt(void* opaque);
+    // The writer's requests to open and close files: only the output itself, by its name.
+    static int OnOpen(AVFormatContext* context, AVIOContext** io, const char* url, int flags,
+                      AVDictionary** options);
+    static int OnClose(AVFormatContext* context, AVIOContext* io);
 
     const SVHelperRequest m_request;
     const SVOutputFormat& m_format;
     const SVTranscodeSettings m_settings;
     SVPipelineObserver m_observer;
     CVInputMedia m_input;
+    int m_outputFd = -1;
+    std::string m_outputName;  // the name the writer knows the output by
+    int m_outputError = 0;     // the first failure of a file the writer opened and closed
+    AVFileIOPtr m_writer;      // declared before m_output: outlives it
     AVOutputContextPtr m_output;
     std::vector<std::unique_ptr<Lane>> m_lanes;
     AVFramePtr m_decoded = MakeFrame();

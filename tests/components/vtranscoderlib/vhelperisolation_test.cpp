@@ -2,6 +2,7 @@
 // a failure; the caller goes on. Shell scripts stand in for the helper.
 
 #include <atomic>
+#include <fstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -19,6 +20,9 @@ using namespace std::chrono_literals;
 
 class HelperIsolationTest : public ::testing::Test {
 protected:
+    // The stand-ins read nothing, but the source must be a plain file to be handed over.
+    HelperIsolationTest() { m_media.Text("in.mp4", "stand-in"); }
+
     SVTranscodeOutcome RunWith(const std::string& script,
                                std::chrono::milliseconds watchdog = 60s) {
         SVConversionOptions options;
@@ -76,24 +80,36 @@ TEST_F(HelperIsolationTest, HelperThatKeepsTheReportOpenAfterExitingIsStillReape
 
 TEST_F(HelperIsolationTest, WatchdogDoesNotCountPausedTime) {
     SVConversionOptions options;
+    // The second report waits for the test's word, not for a time.
+    std::filesystem::path go = m_media.Folder() / "go";
     options.helperExecutable =
         m_media
             .Script("helper.sh",
                     "echo 'P pos=1000 dur=5000000 frames=1' >&3\n"
-                    "sleep 0.5\necho 'P pos=2000 dur=5000000 frames=2' >&3\nexec sleep 600")
+                    "while [ ! -e '" +
+                        go.string() +
+                        "' ]; do sleep 0.02; done\n"
+                        "echo 'P pos=2000 dur=5000000 frames=2' >&3\nexec sleep 600")
             .string();
-    options.watchdog = 1500ms;  // well above the half second between the reports
+    options.watchdog = 1s;
     std::atomic<int> reports = 0;
-    options.onProgress = [&](const SVConversionProgress&) { ++reports; };
+    options.onProgress = [&](const SVConversionProgress&) {
+        ++reports;
+        reports.notify_all();
+    };
     CVConversion conversion({m_media.Path("in.mp4"), m_media.Path("out.mp4"), 10, {}}, options);
     SVTranscodeOutcome outcome;
     std::jthread runner([&] { outcome = conversion.Wait(); });
-    while (reports == 0) {
+    reports.wait(0);
+    ASSERT_TRUE(conversion.Pause());
+    // Beyond the watchdog while paused; a running watchdog would end the job meanwhile.
+    auto pausedUntil = std::chrono::steady_clock::now() + options.watchdog * 3 / 2;
+    while (std::chrono::steady_clock::now() < pausedUntil &&
+           conversion.State() == EVConversionState_Running) {
         std::this_thread::sleep_for(10ms);
     }
-    ASSERT_TRUE(conversion.Pause());
-    std::this_thread::sleep_for(3s);  // far beyond the watchdog
     EXPECT_EQ(conversion.State(), EVConversionState_Running) << "paused, not hung";
+    std::ofstream(go) << "go";
     ASSERT_TRUE(conversion.Continue());
     runner.join();  // the second report arrives, then the stand-in hangs for real
     EXPECT_EQ(reports, 2);
@@ -122,7 +138,7 @@ TEST_F(HelperIsolationTest, ProbeOfAHangingHelperRaises) {
     options.helperExecutable = m_media.Script("probe.sh", "exec sleep 600").string();
     options.watchdog = 300ms;
     try {
-        CVMediaProbe(options).Probe(m_media.Path("any.mp4"));
+        CVMediaProbe(options).Probe(m_media.Path("in.mp4"));
         FAIL() << "no exception";
     } catch (const CQException& error) {
         EXPECT_TRUE(error.HasErrorCode(TranscodeErrorCode(EVTranscodeResult_HelperHung)));
