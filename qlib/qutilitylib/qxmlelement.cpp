@@ -104,10 +104,31 @@ bool IsNameCharacter(wchar_t character) {
 
 enum class TextPlace { Content, AttributeValue };
 
+std::wstring CharacterReference(wchar_t character) {
+    return L"&#" + std::to_wstring(static_cast<int>(character)) + L';';
+}
+
+// A reader trims white space at the ends of a text and turns CR into LF (in an attribute value,
+// tab, CR and LF into spaces); those characters are written as references so that the text
+// comes back as it was.
+bool NeedsReference(wchar_t character, bool atEdge, TextPlace place) {
+    if (character == L'\r') {
+        return true;
+    }
+    if (place == TextPlace::AttributeValue) {
+        return character == L'\t' || character == L'\n';
+    }
+    return atEdge && IsWhiteSpace(character);
+}
+
 std::wstring EncodeText(std::wstring_view text, TextPlace place) {
     std::wstring out;
     out.reserve(text.size());
-    for (wchar_t character : text) {
+    const size_t first = text.find_first_not_of(k_whiteSpace);
+    const size_t last = text.find_last_not_of(k_whiteSpace);
+    for (size_t index = 0; index < text.size(); ++index) {
+        const wchar_t character = text[index];
+        const bool atEdge = first == std::wstring_view::npos || index < first || index > last;
         const Entity* found = nullptr;
         for (const auto& entity : k_entities) {
             if (entity.character == character) {
@@ -116,10 +137,8 @@ std::wstring EncodeText(std::wstring_view text, TextPlace place) {
         }
         if (found != nullptr) {
             out += found->reference;
-        } else if (place == TextPlace::AttributeValue &&
-                   (character == L'\t' || character == L'\n' || character == L'\r')) {
-            // A reader would turn them into spaces.
-            out += L"&#" + std::to_wstring(static_cast<int>(character)) + L';';
+        } else if (NeedsReference(character, atEdge, place)) {
+            out += CharacterReference(character);
         } else {
             out += XmlCharacter(character);
         }

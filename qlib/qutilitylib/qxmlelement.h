@@ -33,8 +33,9 @@
 //   an earlier one of the same element is left out (GetAttribute gives the first anyway).
 // - Characters XML 1.0 forbids (control characters other than tab, CR and LF, lone surrogates,
 //   U+FFFE, U+FFFF) become U+FFFD in every text, comment and CDATA block.
-// - Texts and attribute values are entity-encoded (see EncodeEntities); attribute values also
-//   write tab, CR and LF as character references, so that a reader gets them back unchanged.
+// - Texts and attribute values are entity-encoded (see EncodeEntities). So that a reader gets
+//   them back unchanged, CR and the white space at either end of a text, and tab, CR and LF in
+//   attribute values, are written as character references.
 // - A comment's "--" is written "- -" and a final "-" gets a space after it.
 // - A "]]>" inside CDATA ends one block and starts the next.
 // With SQXMLWriteOptions::encodeEntities off, texts and attribute values are written as they
@@ -134,8 +135,8 @@ public:
     // The element (a document: its children) as XML text.
     std::wstring Write(const SQXMLWriteOptions& options = {}) const;
 
-    // The five predefined entities encoded ("&" -> "&amp;", ...); characters XML 1.0 forbids
-    // become U+FFFD.
+    // The five predefined entities encoded ("&" -> "&amp;", ...); CR and the white space at
+    // either end as character references; characters XML 1.0 forbids become U+FFFD.
     static std::wstring EncodeEntities(std::wstring_view text);
     // The predefined entities and character references decoded; others kept as written.
     static std::wstring DecodeEntities(std::wstring_view text);

@@ -279,7 +279,9 @@ TEST(CQXMLElement, WrittenTextIsWellFormedForAStandardReader) {
     root.SetAttribute(L"note:x", L"tab\there\nline\rend");
     root.SetAttribute(L"note_x", L"the same name once written");
     CQXMLElement& entry = root.AppendChild(L"errorentry", L"");
-    entry.AppendChild(L"CQFileUtilities::DeleteDirectory()Path", L"/tmp/a\x01" L"b\x1f & <c>");
+    entry.AppendChild(L"CQFileUtilities::DeleteDirectory()Path",
+                      L"/tmp/a\x01"
+                      L"b\x1f & <c>");
     entry.AppendChild(L"1", std::wstring(L"nul\0in\xfffe text", 15));
     entry.AppendChild(L"", L"no name");
     entry.AppendChild(CQXMLElement::Comment(L"a -- b ---"));
@@ -320,4 +322,20 @@ TEST(CQXMLElement, TextsOfOlderWritersAreStillRead) {
     EXPECT_EQ(children[1]->GetText(), L"/x");
     EXPECT_EQ(children[2]->GetText(), L"a--b");
     EXPECT_EQ(StandardReaderError(result.root.Write()), "");
+}
+
+// Found by fuzzing: white space at the ends of a text (or a CR) that came from character
+// references was written raw, and the next reader trimmed or normalised it away.
+TEST(CQXMLElement, WhiteSpaceAtTheEndsOfATextSurvivesWritingAndReading) {
+    const auto result = Parse(L"<a><b>&#9; x\ry &#x0D;</b>\x01&#1;&#x0D;</a>");
+    ASSERT_TRUE(result.parsed) << result.state.errorText;
+    EXPECT_EQ(result.root.GetChildren()[0]->GetText(), L"\t x\ry \r");
+    for (const bool newLines : {true, false}) {
+        const std::wstring written = result.root.Write({.newLines = newLines});
+        EXPECT_EQ(StandardReaderError(written), "");
+        const auto again = Parse(written);
+        ASSERT_TRUE(again.parsed) << again.state.errorText;
+        EXPECT_EQ(again.root.GetChildren()[0]->GetText(), L"\t x\ry \r");
+        EXPECT_EQ(again.root.Write({.newLines = newLines}), written);
+    }
 }
