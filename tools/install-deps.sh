@@ -10,6 +10,7 @@ packages=(
   libcli11-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg
+  python3 python3-dbus python3-gi
 )
 
 missing=()

@@ -11,15 +11,19 @@
 #include "components/vdatastorelib/vdatastorelib.h"
 #include "components/veventlib/veventlib.h"
 #include "components/vitemslib/vitemslib.h"
+#include "components/vtranscoderlib/vtranscodercomponent.h"
 #include "qlib/qcom/comsingletonfactory.h"
 #include "qlib/qsys/resourcetable.h"
 #include "qlib/qsys/textcodec.h"
 #include "qlib/qutilitylib/qcatch.h"
+#include "qlib/qutilitylib/qlogconfig.h"
+#include "qlib/qutilitylib/qlogging.h"
 #include "vtranscodeserver/vactivationfile.h"
 #include "vtranscodeserver/vbusclassobjecthost.h"
 #include "vtranscodeserver/vregistrar.h"
 #include "vtranscodeserver/vtranscodeservercmdline.h"
 #include "vtranscodeserver/vtranscodeservermodule.h"
+#include "vtranscodeserver/vtranscodehandler.h"
 #include "vtranscodeserver/vtranscodeserviceobj.h"
 
 namespace {
@@ -62,6 +66,7 @@ HRESULT UpdateRegistration(const CVTranscodeServerCmdLine& cmdLine) {
 HRESULT Serve() {
     CComSingletonFactory<CVTranscodeService>* serviceFactory = nullptr;
     const CComClassRegistration service = CVTranscodeService::RegisterClass(&serviceFactory);
+    const CComClassRegistration handler = CVTranscodeHandler::RegisterClass();
     CVTranscodeServerModule* module = nullptr;
     std::mutex referencesGuard;
     size_t references = 0;
@@ -119,5 +124,6 @@ int main(int argc, char** argv) {
     CVItemsLib::RegisterClasses();
     CVEventLib::RegisterClasses();
     CVDataStoreLib::RegisterClasses();
+    CVTranscoderComponent::RegisterClasses();
     return SUCCEEDED(Serve()) ? 0 : 1;
 }
