@@ -13,11 +13,11 @@ namespace {
 // loop is not followed for ever.
 constexpr int k_maxCurVerSteps = 4;
 
-// The default value of HKEY_CLASSES_ROOT\<subKey> as text; nullopt when the key or the value is
-// missing or not a string. Other failures of the store raise std::system_error.
-std::optional<std::wstring> ReadClassesRootDefault(const std::wstring& subKey) {
+// The default value of <root>\<subKey> as text; nullopt when the key or the value is missing or
+// not a string. Other failures of the store raise std::system_error.
+std::optional<std::wstring> ReadDefault(const std::wstring& root, const std::wstring& subKey) {
     try {
-        const auto value = qsys::RegistryKey::Open(L"HKEY_CLASSES_ROOT\\" + subKey).GetValue(L"");
+        const auto value = qsys::RegistryKey::Open(root + L"\\" + subKey).GetValue(L"");
         return value ? value->AsString() : std::nullopt;
     } catch (const std::system_error& error) {
         if (error.code() == std::errc::no_such_file_or_directory) {
@@ -25,6 +25,15 @@ std::optional<std::wstring> ReadClassesRootDefault(const std::wstring& subKey) {
         }
         throw;
     }
+}
+
+// The classes as the system merges them: the user's own registration (per-user registration
+// writes under HKEY_CURRENT_USER\Software\Classes) before the machine's.
+std::optional<std::wstring> ReadClassesRootDefault(const std::wstring& subKey) {
+    if (auto own = ReadDefault(L"HKEY_CURRENT_USER\\Software\\Classes", subKey)) {
+        return own;
+    }
+    return ReadDefault(L"HKEY_CLASSES_ROOT", subKey);
 }
 
 // A ProgID names one key: it is not empty and holds no level separator.

@@ -1,6 +1,7 @@
 #pragma once
 // Class names as text: the registry form of a CLSID ("{...}") and ProgIDs. A ProgID resolves
-// through the registry store as registration writes it under HKEY_CLASSES_ROOT:
+// through the registry store as registration writes it under HKEY_CLASSES_ROOT (or, for a
+// per-user registration, HKEY_CURRENT_USER\Software\Classes, which is looked at first):
 //     <ProgID>\CLSID   (default value) the class's CLSID in registry form;
 //     <ProgID>\CurVer  (default value) for a version-independent ProgID without a CLSID key of
 //                      its own, the versioned ProgID to follow.

@@ -53,6 +53,17 @@ TEST_F(ProgIdTest, VersionIndependentProgIdFollowsCurVer) {
     EXPECT_EQ(CLSIDFromProgID(L"Loop.A", &clsid), CO_E_CLASSSTRING) << "a loop ends";
 }
 
+TEST_F(ProgIdTest, TheUsersOwnRegistrationComesBeforeTheMachines) {
+    qsys::RegistryKey::Open(L"HKEY_CURRENT_USER\\Software\\Classes\\Own.Class\\CLSID",
+                            qsys::RegistryDisposition::CreateIfMissing,
+                            qsys::RegistryAccess::ReadWrite)
+        .SetValue(L"", qsys::RegistryValue::FromString(L"{2B1E3C4D-0402-4000-8000-0000000000AA}"));
+    SetDefault(L"Own.Class\\CLSID", L"{2B1E3C4D-0402-4000-8000-0000000000BB}");
+    CLSID clsid;
+    ASSERT_EQ(CLSIDFromProgID(L"Own.Class", &clsid), S_OK);
+    EXPECT_EQ(clsid, MakeGuid("{2B1E3C4D-0402-4000-8000-0000000000AA}"));
+}
+
 TEST_F(ProgIdTest, BadNamesAndBadValuesAreNoClass) {
     CLSID clsid;
     EXPECT_EQ(CLSIDFromProgID(L"", &clsid), CO_E_CLASSSTRING);
