@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <limits>
-#include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -36,6 +35,27 @@ constexpr int32_t k_highestJobId = std::numeric_limits<int32_t>::max();
 // The queue whose Changed is taking place inside TakeNext on this thread: its save is left to
 // the SetCurrentItem that follows, which writes the taken job as "current".
 thread_local const CVTranscodeQueue* t_deferredSaveOf = nullptr;
+
+// Counts a take in progress for the life of a scope.
+class CCountedScope {
+public:
+    explicit CCountedScope(std::atomic<int>& count) : m_count(count) { ++m_count; }
+    CCountedScope(const CCountedScope&) = delete;
+    CCountedScope& operator=(const CCountedScope&) = delete;
+    ~CCountedScope() { --m_count; }
+
+private:
+    std::atomic<int>& m_count;
+};
+
+// Leaves the saves of the queue's changes on this thread to a later call, for a scope.
+class CDeferredSaveScope {
+public:
+    explicit CDeferredSaveScope(const CVTranscodeQueue* queue) { t_deferredSaveOf = queue; }
+    CDeferredSaveScope(const CDeferredSaveScope&) = delete;
+    CDeferredSaveScope& operator=(const CDeferredSaveScope&) = delete;
+    ~CDeferredSaveScope() { t_deferredSaveOf = nullptr; }
+};
 
 std::string ToUtf8(std::wstring_view text) {
     return CQStringHelper::StringToMultiByte(text);
@@ -203,20 +223,14 @@ CVTranscodeQueue::Item CVTranscodeQueue::TakeNext(int32_t* jobId, int32_t* prior
             return Item();
         }
         const std::lock_guard take(m_takeMutex);
-        ++m_taking;
-        const auto taken = std::unique_ptr<std::atomic<int>, void (*)(std::atomic<int>*)>(
-            &m_taking, [](std::atomic<int>* taking) { --*taking; });
+        const CCountedScope taking(m_taking);
         int32_t id = k_noJob;
         int32_t priorityTaken = 0;
         Item item;
-        t_deferredSaveOf = this;
-        try {
+        {
+            const CDeferredSaveScope deferred(this);
             item = TryGet(&id, &priorityTaken);
-        } catch (...) {
-            t_deferredSaveOf = nullptr;
-            throw;
         }
-        t_deferredSaveOf = nullptr;
         if (item == nullptr) {
             return item;
         }

@@ -12,6 +12,8 @@
 #include "qlib/qutilitylib/qlock.h"
 #include "qlib/qutilitylib/qlockholder.h"
 #include "qlib/qutilitylib/qstring.h"
+#include "qlib/qutilitylib/qvariant.h"
+#include "vtranscodeserver/vmediainformation.h"
 #include "vtranscodeserver/vtranscodeserviceevent.h"
 
 namespace {
@@ -127,7 +129,7 @@ CComClassRegistration CVTranscodeService::RegisterClass(
                                                     factory);
 }
 
-CVTranscodeService::CVTranscodeService() : m_worker(*this) {}
+CVTranscodeService::CVTranscodeService() : m_decisions(m_profiles), m_worker(*this) {}
 
 CVTranscodeService::~CVTranscodeService() {
     CQCatch::LogAndSwallow([&] {
@@ -481,26 +483,81 @@ HRESULT CVTranscodeService::Abort(VARIANT_BOOL* pbRetVal) {
 
 // --- IVTranscodeInfo ---
 
-HRESULT CVTranscodeService::GetOutputFormatsForFile(BSTR, BSTR, VARIANT_BOOL*, VARIANT*) {
-    return E_NOTIMPL;
+HRESULT CVTranscodeService::GetOutputFormatsForFile(BSTR strMCProductCode, BSTR strFilePath,
+                                                    VARIANT_BOOL* pbMustBeTranscoded,
+                                                    VARIANT* pvarRetVal) {
+    return CQCatch::Interface(IID_IVTranscodeService, CLSID_VTranscodeService, [&] {
+        VARIANT_BOOL& mustBeTranscoded = Out(pbMustBeTranscoded);
+        VARIANT& result = Out(pvarRetVal);
+        const CQLockHolder holder(m_serviceLock);
+        mustBeTranscoded = VARIANT_FALSE;
+        const SVFormatDecision decision =
+            m_decisions.GetOutputFormatsForFile(strMCProductCode, strFilePath);
+        mustBeTranscoded = decision.supported ? VARIANT_FALSE : VARIANT_TRUE;
+        result = CQVariant::IntVectorToVariant(decision.formats);
+    });
 }
-HRESULT CVTranscodeService::GetOutputFormatInfo(BSTR, LONG, LONG, VARIANT*) {
-    return E_NOTIMPL;
+
+HRESULT CVTranscodeService::GetOutputFormatInfo(BSTR strMCProductCode, LONG eOutputFormat,
+                                                LONG eFormatInfo, VARIANT* pvarInfo) {
+    return CQCatch::Interface(IID_IVTranscodeService, CLSID_VTranscodeService, [&] {
+        VARIANT& result = Out(pvarInfo);
+        const CQLockHolder holder(m_serviceLock);
+        result = m_decisions.GetOutputFormatInfo(strMCProductCode, eOutputFormat, eFormatInfo);
+    });
 }
-HRESULT CVTranscodeService::GetFileInfo(BSTR, IVItem**) {
-    return E_NOTIMPL;
+
+HRESULT CVTranscodeService::GetFileInfo(BSTR strFilePath, IVItem** ppiRetVal) {
+    return CQCatch::Interface(IID_IVTranscodeInfo, CLSID_VTranscodeService, [&] {
+        IVItem*& result = Out(ppiRetVal);
+        result = nullptr;
+        const CQLockHolder holder(m_serviceLock);
+        result = CVMediaInformation::GetFileInfo(strFilePath).Detach();
+    });
 }
-HRESULT CVTranscodeService::IsDRM(BSTR, VARIANT_BOOL*) {
-    return E_NOTIMPL;
+
+HRESULT CVTranscodeService::IsDRM(BSTR strFilePath, VARIANT_BOOL* pbRetVal) {
+    return CQCatch::Interface(IID_IVTranscodeInfo, CLSID_VTranscodeService, [&] {
+        VARIANT_BOOL& result = Out(pbRetVal);
+        const CQLockHolder holder(m_serviceLock);
+        result = CVMediaInformation::IsDRM(strFilePath) ? VARIANT_TRUE : VARIANT_FALSE;
+    });
 }
-HRESULT CVTranscodeService::GetMIME(BSTR, BSTR*) {
-    return E_NOTIMPL;
+
+HRESULT CVTranscodeService::GetMIME(BSTR strFilePath, BSTR* pstrXML) {
+    return CQCatch::Interface(IID_IVTranscodeInfo, CLSID_VTranscodeService, [&] {
+        BSTR& result = Out(pstrXML);
+        const CQLockHolder holder(m_serviceLock);
+        result = CVMediaInformation::GetMIME(strFilePath);
+    });
 }
-HRESULT CVTranscodeService::GetOutputFormatsForItem(BSTR, IVItem*, VARIANT_BOOL*, VARIANT*) {
-    return E_NOTIMPL;
+
+HRESULT CVTranscodeService::GetOutputFormatsForItem(BSTR strMCProductCode, IVItem* piItem,
+                                                    VARIANT_BOOL* pbMustBeTranscoded,
+                                                    VARIANT* pvarRetVal) {
+    return CQCatch::Interface(IID_IVTranscodeInfo, CLSID_VTranscodeService, [&] {
+        VARIANT_BOOL& mustBeTranscoded = Out(pbMustBeTranscoded);
+        VARIANT& result = Out(pvarRetVal);
+        const CQLockHolder holder(m_serviceLock);
+        mustBeTranscoded = VARIANT_FALSE;
+        const SVFormatDecision decision =
+            m_decisions.GetOutputFormatsForItem(strMCProductCode, piItem);
+        mustBeTranscoded = decision.supported ? VARIANT_FALSE : VARIANT_TRUE;
+        result = CQVariant::IntVectorToVariant(decision.formats);
+    });
 }
-HRESULT CVTranscodeService::GetOutputFormatsForItem2(BSTR, IVItem*, LONG*, VARIANT*) {
-    return E_NOTIMPL;
+
+HRESULT CVTranscodeService::GetOutputFormatsForItem2(BSTR strMCProductCode, IVItem* piItem,
+                                                     LONG* eIsTranscoding, VARIANT* pvarRetVal) {
+    return CQCatch::Interface(IID_IVTranscodeInfo, CLSID_VTranscodeService, [&] {
+        LONG& state = Out(eIsTranscoding);
+        VARIANT& result = Out(pvarRetVal);
+        const CQLockHolder holder(m_serviceLock);
+        const SVFormatDecision decision =
+            m_decisions.GetOutputFormatsForItem2(strMCProductCode, piItem);
+        state = decision.GetTranscodingState();
+        result = CQVariant::IntVectorToVariant(decision.formats);
+    });
 }
 
 // --- Events ---
@@ -559,6 +616,17 @@ void CVTranscodeService::CWorker::WorkerProc(void*) {
 }
 
 void CVTranscodeService::WorkerProc() {
+    try {
+        RunWorkerLoop();
+    } catch (...) {
+        // A worker that fails still ends as a worker: the next job starts a new one.
+        const std::lock_guard worker(m_workerMutex);
+        m_workerActive = false;
+        throw;
+    }
+}
+
+void CVTranscodeService::RunWorkerLoop() {
     HoldModule(true);
     struct ModuleRelease {
         ~ModuleRelease() { HoldModule(false); }

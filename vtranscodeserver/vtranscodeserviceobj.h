@@ -2,9 +2,10 @@
 // CVTranscodeService: the transcode service, the one object through which clients queue and
 // control jobs. One shared instance per process (RegisterClass installs the singleton class
 // object). It owns the persistent queue (CVTranscodeQueue), the long-lived transcoder, the
-// profile database (CVAVProfileConfig) and the worker thread that runs the jobs one at a time
-// through the transcoder, forwarding the transcoder's notifications to the service's listeners
-// as service events (CVTranscodeServiceEvent, delivered by CVEventDispatcher).
+// profile database (CVAVProfileConfig, with the format decisions over it) and the worker thread
+// that runs the jobs one at a time through the transcoder, forwarding the transcoder's
+// notifications to the service's listeners as service events (CVTranscodeServiceEvent, delivered by
+// CVEventDispatcher).
 //
 //     CComPtr<IVTranscodeService> service;   // CoCreateInstance(CLSID_VTranscodeService, ...)
 //     LONG id = ComCall(service, &IVTranscodeService::AddFile, L"/in/clip.avi", L"/out/clip.mp4",
@@ -54,6 +55,7 @@
 #include "vevent/veventlistener.h"
 #include "vtranscoder/vtranscoderinterfaces.h"
 #include "vtranscodeserver/vavprofileconfig.h"
+#include "vtranscodeserver/vmediadecisions.h"
 #include "vtranscodeserver/vtranscodequeue.h"
 #include "vtranscodeserver/vtranscodeserverlib.h"
 
@@ -111,9 +113,9 @@ public:
     HRESULT Continue(VARIANT_BOOL* pbRetVal) override;
     HRESULT Abort(VARIANT_BOOL* pbRetVal) override;
 
-    // IVTranscodeInfo (and the two format queries of IVTranscodeService): media information and
-    // output-format decisions belong to the format-decision component; the service answers
-    // E_NOTIMPL for them until it is connected.
+    // IVTranscodeInfo (and the two format queries of IVTranscodeService): media information
+    // (CVMediaInformation) and output-format decisions (CVMediaDecisions), under the service
+    // lock.
     HRESULT GetOutputFormatsForFile(BSTR strMCProductCode, BSTR strFilePath,
                                     VARIANT_BOOL* pbMustBeTranscoded, VARIANT* pvarRetVal) override;
     HRESULT GetOutputFormatInfo(BSTR strMCProductCode, LONG eOutputFormat, LONG eFormatInfo,
@@ -158,6 +160,7 @@ private:
     enum class EJobOutcome { Ran, NoJob, NotStarted };
 
     void WorkerProc();
+    void RunWorkerLoop();
     EJobOutcome TakeAndRunJob();
     void RunJob(const CComPtr<IVTranscoder>& transcoder, const CComPtr<IVTranscodeItem>& item,
                 int32_t jobId, int32_t priority);
@@ -176,6 +179,7 @@ private:
     CQCOMLock m_serviceLock;
     CVTranscodeQueue m_queue;
     CVAVProfileConfig m_profiles;
+    CVMediaDecisions m_decisions;  // over m_profiles
 
     std::atomic<bool> m_initialized = false;
     std::atomic<bool> m_busy = false;

@@ -20,6 +20,7 @@
 #include "qlib/qcom/comcall.h"
 #include "qlib/qutilitylib/qstring.h"
 #include "tests/qlib/qsys/testsupport.h"
+#include "tests/vtranscodeserver/veventrecorder.h"
 #include "tests/vtranscodeserver/vscriptedtranscoder.h"
 #include "tests/vtranscodeserver/vtesttranscodeitem.h"
 #include "vtranscodeserver/vsavefile.h"
@@ -27,84 +28,8 @@
 
 namespace {
 
-constexpr auto k_patience = std::chrono::seconds(20);  // never reached when all is well
 using Event = CVTranscodeServiceEvent;
-
-// One event as a client received it: its properties in order.
-struct SEvent {
-    std::vector<std::wstring> names;
-    std::map<std::wstring, VARIANT> values;
-
-    LONG Type() const { return values.at(Event::k_type).Get<int32_t>(); }
-    std::optional<LONG> ItemId() const {
-        const auto found = values.find(Event::k_itemId);
-        return found == values.end() ? std::nullopt
-                                     : std::optional<LONG>(found->second.Get<int32_t>());
-    }
-    bool Has(const wchar_t* name) const { return values.contains(name); }
-};
-
-// (type, job id or 0 for none), the way expectations are written.
-using Step = std::pair<LONG, LONG>;
-
-class CEventRecorder final : public CComObjectBase<CVEventSinkDispatch> {
-public:
-    std::vector<SEvent> Events() {
-        const std::lock_guard lock(m_lock);
-        return m_events;
-    }
-    std::vector<Step> Steps() {
-        std::vector<Step> steps;
-        for (const SEvent& event : Events()) {
-            steps.emplace_back(event.Type(), event.ItemId().value_or(0));
-        }
-        return steps;
-    }
-    // Waits until `count` events arrived.
-    bool WaitForCount(size_t count) {
-        std::unique_lock lock(m_lock);
-        return m_arrived.wait_for(lock, k_patience, [&] { return m_events.size() >= count; });
-    }
-    // Waits until an event of that type (and job id, when given) arrived.
-    bool WaitFor(LONG type, LONG jobId = 0) {
-        std::unique_lock lock(m_lock);
-        return m_arrived.wait_for(lock, k_patience, [&] {
-            for (const SEvent& event : m_events) {
-                if (event.Type() == type && (jobId == 0 || event.ItemId() == jobId)) {
-                    return true;
-                }
-            }
-            return false;
-        });
-    }
-
-protected:
-    void* QueryAdditionalInterface(REFIID iid) override { return SinkFor(iid); }
-
-    HRESULT HandleEvent(IUnknown* received) override {
-        SEvent event;
-        CComPtr<IVItem> item;
-        received->QueryInterface(IVItem::k_iid, item.Put());
-        CComPtr<IVProperties> properties = ComCall(item.Get(), &IVItem::GetProperties);
-        CComPtr<IVPropertyEnumerator> enumerator =
-            ComCall(properties.Get(), &IVProperties::GetEnumerator);
-        CComPtr<IVProperty> property;
-        while (enumerator->Next(&property) == S_OK) {
-            const std::wstring name = ComCall(property.Get(), &IVProperty::GetName);
-            event.names.push_back(name);
-            event.values[name] = ComCall(property.Get(), &IVProperty::GetValue);
-        }
-        const std::lock_guard lock(m_lock);
-        m_events.push_back(std::move(event));
-        m_arrived.notify_all();
-        return S_OK;
-    }
-
-private:
-    std::mutex m_lock;
-    std::condition_variable m_arrived;
-    std::vector<SEvent> m_events;  // guarded by m_lock
-};
+using Step = CEventRecorder::Step;
 
 class TranscodeServiceTest : public ::testing::Test {
 protected:
@@ -113,13 +38,7 @@ protected:
         CVEventLib::RegisterClasses();
         qsys::test::WriteFile(m_folder.Path() + "/clip.avi", "not really a clip");
         ASSERT_EQ(CreateComObject(&m_service), S_OK);
-        CComPtr<IConnectionPointContainer> container;
-        ASSERT_EQ(m_service.QueryInterface(&container), S_OK);
-        CComPtr<IConnectionPoint> point;
-        ASSERT_EQ(container->FindConnectionPoint(DIID_IVEventListener, &point), S_OK);
-        ASSERT_EQ(CreateComObject(&m_recorder), S_OK);
-        DWORD cookie = 0;
-        ASSERT_EQ(point->Advise(static_cast<IDispatch*>(m_recorder.Get()), &cookie), S_OK);
+        m_recorder = CEventRecorder::AdviseOn(static_cast<IVTranscodeService*>(m_service.Get()));
     }
 
     void TearDown() override {
@@ -360,6 +279,14 @@ TEST_F(TranscodeServiceTest, QueueFilesAndEventsWithoutAJob) {
         EXPECT_EQ(event.names, (std::vector<std::wstring>{Event::k_type, Event::k_timeStamp}));
     }
     EXPECT_EQ(m_recorder->Steps(), (std::vector<Step>{{12, 0}, {13, 0}}));
+}
+
+TEST_F(TranscodeServiceTest, MediaQuestionsAreAnswered) {
+    IVTranscodeInfo* info = m_service.Get();
+    EXPECT_EQ(ComCall(info, &IVTranscodeInfo::GetMIME, L"/music/a.M4A"), L"audio/mp4");
+    EXPECT_EQ(ComCall(info, &IVTranscodeInfo::IsDRM, Path("missing.wmv")), VARIANT_FALSE);
+    VARIANT formats;
+    EXPECT_EQ(info->GetOutputFormatsForItem(L"KA-320", nullptr, nullptr, &formats), E_QEXCEPTION);
 }
 
 TEST_F(TranscodeServiceTest, ProfileBasedFormatsAreResolvedFromTheDeviceProfile) {
