@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <optional>
 #include <system_error>
 
@@ -111,7 +112,7 @@ SVTranscodeOutcome CVConversion::Wait() {
     SVHelperRun run = process->Supervise(
         *clock, m_options.watchdog,
         [this](const CVHelperMessage& message) { return OnHelperMessage(message); });
-    SVTranscodeOutcome outcome = run.ToOutcome();
+    SVTranscodeOutcome outcome = run.ToOutcome(DescribeProgress());
     {
         // From here on the job is decided: a later Abort is refused rather than ignored.
         std::lock_guard lock(m_mutex);
@@ -146,7 +147,10 @@ void CVConversion::Finish(SVTranscodeOutcome outcome) {
 
 bool CVConversion::OnHelperMessage(const CVHelperMessage& message) {
     if (message.Type() == CVHelperMessage::k_alive) {
-        return true;
+        int64_t bytes = message.Integer("bytes");
+        bool grew = bytes > m_lastBytes;
+        m_lastBytes = std::max(m_lastBytes, bytes);
+        return grew;
     }
     if (message.Type() != CVHelperMessage::k_progress) {
         return false;
@@ -156,6 +160,7 @@ bool CVConversion::OnHelperMessage(const CVHelperMessage& message) {
     bool advanced = position > m_lastPosition || frames > m_lastFrames;
     m_lastPosition = std::max(m_lastPosition, position);
     m_lastFrames = std::max(m_lastFrames, frames);
+    m_lastDuration = message.Integer("dur");
 
     SVConversionProgress progress;
     progress.positionSeconds = static_cast<double>(position) / 1e6;
@@ -177,6 +182,23 @@ bool CVConversion::OnHelperMessage(const CVHelperMessage& message) {
         m_options.onProgress(progress);
     }
     return advanced;
+}
+
+std::wstring CVConversion::DescribeProgress() const {
+    if (m_lastBytes >= 0) {
+        return L"it was finishing the file, " + std::to_wstring(m_lastBytes) + L" bytes written";
+    }
+    if (m_lastPosition < 0) {
+        return L"it had not converted anything yet";
+    }
+    auto seconds = [](int64_t microseconds) {
+        wchar_t text[32];
+        swprintf(text, 32, L"%.1f s", static_cast<double>(microseconds) / 1e6);
+        return std::wstring(text);
+    };
+    return L"it had come to " + seconds(m_lastPosition) +
+           (m_lastDuration > 0 ? L" of " + seconds(m_lastDuration) : std::wstring()) + L" (" +
+           std::to_wstring(std::max<int64_t>(m_lastFrames, 0)) + L" frames)";
 }
 
 bool CVConversion::Pause() {

@@ -11,7 +11,8 @@
 // SIGSTOP), Continue (SIGCONT) and Abort (SIGKILL; Wait then returns Aborted at once). The
 // time spent paused counts neither for the estimate of the time left nor for the no-progress
 // watchdog, which kills a helper that has not advanced for options.watchdog and reports
-// HelperHung.
+// HelperHung with how far the job had come. Only real progress counts: the decoded position
+// or frame count advancing, or, while the file is being finished, its size growing.
 //
 // Threads: Start and Wait belong to one thread (the one that supervises; the helper dies with
 // it); Pause, Continue, Abort, IsPaused and ActiveSeconds may be called from any thread.
@@ -95,6 +96,8 @@ public:
 private:
     void Finish(SVTranscodeOutcome outcome);
     bool OnHelperMessage(const CVHelperMessage& message);
+    // How far the job had come, for the message of a hang.
+    std::wstring DescribeProgress() const;
 
     const SVConversionJob m_job;
     const SVConversionOptions m_options;
@@ -105,6 +108,8 @@ private:
     SVTranscodeOutcome m_outcome;
     int64_t m_lastPosition = -1;
     int64_t m_lastFrames = -1;
+    int64_t m_lastDuration = 0;
+    int64_t m_lastBytes = -1;  // of the output while it is being finished
 
     mutable std::mutex m_mutex;
     EVConversionState m_state = EVConversionState_Created;  // guarded by m_mutex

@@ -89,13 +89,14 @@ std::wstring SignalText(int signal) {
 
 }  // namespace
 
-SVTranscodeOutcome SVHelperRun::ToOutcome() const {
+SVTranscodeOutcome SVHelperRun::ToOutcome(const std::wstring& progressNote) const {
     if (hung) {
         std::wstring span = watchdog.count() % 1000 == 0
                                 ? std::to_wstring(watchdog.count() / 1000) + L" seconds"
                                 : std::to_wstring(watchdog.count()) + L" milliseconds";
         return {EVTranscodeResult_HelperHung,
-                L"The conversion made no progress for " + span + L" and was stopped."};
+                L"The conversion made no progress for " + span + L" and was stopped" +
+                    (progressNote.empty() ? L"." : L"; " + progressNote + L".")};
     }
     if (garbled) {
         return {EVTranscodeResult_HelperCrashed,

@@ -31,8 +31,9 @@ struct SVHelperRun {
     bool garbled = false;                   // its report could not be read; killed
     std::chrono::milliseconds watchdog{0};
 
-    // The result the run stands for: the helper's own, or HelperCrashed / HelperHung.
-    SVTranscodeOutcome ToOutcome() const;
+    // The result the run stands for: the helper's own, or HelperCrashed / HelperHung. A hang's
+    // message ends with `progressNote` (how far the job had come) when one is given.
+    SVTranscodeOutcome ToOutcome(const std::wstring& progressNote = {}) const;
 };
 
 // A descriptor of the parent that the helper finds at `target` (the parent keeps its own).

@@ -6,8 +6,10 @@
 #include <filesystem>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "components/vtranscoderlib/helper/vavlog.h"
+#include "components/vtranscoderlib/helper/vhelperlimits.h"
 
 namespace {
 
@@ -34,6 +36,10 @@ std::string NeutralName(const std::string& path) {
     return plain ? "source" + extension : "source";
 }
 
+std::string BudgetText() {
+    return std::to_string(CVHelperLimits::k_maxPixels / 1'000'000) + " million";
+}
+
 int RefuseOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
     return AVERROR(EPERM);
 }
@@ -48,7 +54,17 @@ CVInputMedia::CVInputMedia(CVSourceFile source)
     : m_source(std::move(source)), m_path(m_source.Path()) {
     m_io.reset(CVFileIO::Open(m_source.Descriptor(), CVFileIO::EVAccess_Read));
     Open();
-    int error = avformat_find_stream_info(m_context.get(), nullptr);
+    CheckPictureSizes();
+    // The decoders that find the streams' details keep to the pixel budget as well.
+    std::vector<AVDictionary*> options(m_context->nb_streams, nullptr);
+    for (AVDictionary*& streamOptions : options) {
+        av_dict_set_int(&streamOptions, "max_pixels", CVHelperLimits::k_maxPixels, 0);
+    }
+    int error = avformat_find_stream_info(m_context.get(), options.data());
+    for (AVDictionary*& streamOptions : options) {
+        av_dict_free(&streamOptions);
+    }
+    CheckPictureSizes();
     if (error < 0) {
         RaiseAVError(EVTranscodeResult_InputUnreadable,
                      "The streams of the source " + m_path + " cannot be read", error);
@@ -59,6 +75,12 @@ CVInputMedia::CVInputMedia(CVSourceFile source)
         }
     }
     std::string logged = CVAVLog::TakeLastError();
+    // A decoder that refused the picture's size before the size reached the stream.
+    if (logged.find("max pixel count") != std::string::npos) {
+        RaiseHelperError(EVTranscodeResult_UnsupportedSettings,
+                         "The picture of the source " + m_path + " has more pixels than the " +
+                             BudgetText() + " a picture may have here (" + logged + ")");
+    }
     RaiseHelperError(EVTranscodeResult_InputUnreadable,
                      "The source " + m_path + " holds no picture or sound that can be decoded" +
                          (logged.empty() ? std::string() : " (" + logged + ")"));
@@ -98,6 +120,20 @@ void CVInputMedia::Open() {
                      error);
     }
     m_context.reset(context);
+}
+
+void CVInputMedia::CheckPictureSizes() const {
+    for (unsigned i = 0; i < m_context->nb_streams; ++i) {
+        const AVCodecParameters* parameters = m_context->streams[i]->codecpar;
+        if (parameters->codec_type == AVMEDIA_TYPE_VIDEO &&
+            int64_t{parameters->width} * parameters->height > CVHelperLimits::k_maxPixels) {
+            RaiseHelperError(
+                EVTranscodeResult_UnsupportedSettings,
+                "The picture of the source " + m_path + " (" + std::to_string(parameters->width) +
+                    " x " + std::to_string(parameters->height) + ") has more pixels than the " +
+                    BudgetText() + " a picture may have here");
+        }
+    }
 }
 
 bool CVInputMedia::IsUsable(const AVStream* stream) const {
@@ -169,6 +205,7 @@ AVCodecContextPtr CVInputMedia::OpenDecoder(int streamIndex) const {
     if (error >= 0) {
         decoder->pkt_timebase = stream->time_base;
         decoder->thread_count = 0;
+        decoder->max_pixels = CVHelperLimits::k_maxPixels;
         error = avcodec_open2(decoder.get(), codec, nullptr);
     }
     if (error < 0) {

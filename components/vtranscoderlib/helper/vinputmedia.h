@@ -9,6 +9,9 @@
 // (playlists, concatenation lists, session descriptions, manifests) are refused before their
 // reader runs; any other attempt to open something is refused as well.
 //
+// Pictures beyond the pixel budget (CVHelperLimits) are refused (UnsupportedSettings) as soon
+// as their size is known, and no decoder opened here allocates beyond it.
+//
 // Owns the source file; used by one thread.
 
 #include <string>
@@ -45,6 +48,8 @@ private:
     bool IsUsable(const AVStream* stream) const;
 
     void Open();
+    // Refuses a picture stream beyond the pixel budget (CVHelperLimits) before it is decoded.
+    void CheckPictureSizes() const;
 
     CVSourceFile m_source;
     std::string m_path;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "components/vtranscoderlib/helper/vavlog.h"
+#include "components/vtranscoderlib/helper/vhelperlimits.h"
 #include "components/vtranscoderlib/helper/vmediaanalyzer.h"
 #include "components/vtranscoderlib/helper/vprogressreporter.h"
 #include "components/vtranscoderlib/helper/vtranscodepipeline.h"
@@ -21,16 +22,6 @@
 #include "qlib/qsys/uniquefd.h"
 
 namespace {
-
-// Makes the kernel's out-of-memory killer pick a runaway conversion before the server.
-void PreferToBeKilled() {
-    int fd = open("/proc/self/oom_score_adj", O_WRONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        ssize_t ignored = write(fd, "500", 3);
-        (void)ignored;
-        close(fd);
-    }
-}
 
 CVHelperMessage Result(EVTranscodeResult code, const std::string& message) {
     CVHelperMessage result(CVHelperMessage::k_result);
@@ -87,7 +78,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "%s: %s\n", argv[0], problem->c_str());
         return 2;
     }
-    PreferToBeKilled();
+    CVHelperLimits::Apply();
     CVAVLog::Install();
     try {
         RunRequest(std::get<SVHelperRequest>(parsed), reporter);

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -179,4 +180,48 @@ TEST_F(ConversionSafetyTest, DestinationThatIsTheSourceIsRefusedAndTheSourceKept
         EXPECT_EQ(Contents(source), before);
     }
     EXPECT_EQ(m_media.Names(), (std::vector<std::string>{"alias.png", "picture.png"}));
+}
+
+TEST_F(ConversionSafetyTest, HelperRunsWithinLimitsAndRefusesOversizedPictures) {
+    // A plain grey picture compresses to almost nothing, yet declares 144 million pixels.
+    m_media.Make("huge.png", {"-f", "lavfi", "-i", "color=gray:size=12000x12000", "-frames:v", "1",
+                              "-pix_fmt", "gray"});
+    EXPECT_LT(std::filesystem::file_size(m_media.Folder() / "huge.png"), 1u << 20);
+    SVTranscodeOutcome outcome = Convert(m_media.Path("huge.png"), "huge.jpg", 15);
+    EXPECT_EQ(outcome.result, EVTranscodeResult_UnsupportedSettings);
+    EXPECT_NE(outcome.message.find(L"12000x12000"), std::wstring::npos)
+        << qsys::ToUtf8(outcome.message);
+    try {
+        CVMediaProbe().Probe(m_media.Path("huge.png"));
+        ADD_FAILURE() << "probed";
+    } catch (const CQException& error) {
+        EXPECT_TRUE(error.HasErrorCode(TranscodeErrorCode(EVTranscodeResult_UnsupportedSettings)));
+    }
+
+    // A running helper, found by its source's name, shows its limits.
+    m_media.Make("long.mkv", {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=30:duration=60",
+                              "-c:v", "mpeg4", "-q:v", "8"});
+    std::atomic<bool> running = false;
+    SVConversionOptions options;
+    options.onProgress = [&](const SVConversionProgress&) {
+        running = true;
+        running.notify_all();
+    };
+    CVConversion conversion({m_media.Path("long.mkv"), m_media.Path("long.mp4"), 10, {}}, options);
+    std::jthread runner([&] { conversion.Wait(); });
+    running.wait(false);
+    std::vector<pid_t> helpers =
+        CVTestMedia::FindProcesses((m_media.Folder() / "long.mkv").string());
+    ASSERT_EQ(helpers.size(), 1u);
+    std::string proc = "/proc/" + std::to_string(helpers.front());
+    std::string limits = Contents(proc + "/limits");
+    EXPECT_NE(limits.find("Max open files            64                   64"), std::string::npos)
+        << limits;
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    EXPECT_NE(limits.find("Max address space         4294967296           4294967296"),
+              std::string::npos)
+        << limits;
+#endif
+    EXPECT_NE(Contents(proc + "/status").find("NoNewPrivs:\t1"), std::string::npos);
+    conversion.Abort();
 }

@@ -69,6 +69,19 @@ TEST_F(HelperIsolationTest, HangWithoutProgressIsKilledByTheWatchdog) {
         RunWith("echo 'P pos=1000 dur=5000000 frames=1' >&3\nexec sleep 600", 500ms);
     EXPECT_EQ(outcome.result, EVTranscodeResult_HelperHung);
     EXPECT_NE(outcome.message.find(L"500 milliseconds"), std::wstring::npos);
+    EXPECT_NE(outcome.message.find(L"it had come to 0.0 s of 5.0 s (1 frames)"), std::wstring::npos)
+        << qsys::ToUtf8(outcome.message);
+}
+
+TEST_F(HelperIsolationTest, SignsOfLifeWithoutGrowthAreNoProgress) {
+    // The stand-in claims to be finishing the file for five seconds but writes nothing.
+    SVTranscodeOutcome outcome = RunWith(
+        "i=0\nwhile [ $i -lt 100 ]; do echo 'A bytes=10' >&3; sleep 0.05; i=$((i+1)); done\n"
+        "echo 'R code=0' >&3",
+        500ms);
+    EXPECT_EQ(outcome.result, EVTranscodeResult_HelperHung);
+    EXPECT_NE(outcome.message.find(L"finishing the file, 10 bytes written"), std::wstring::npos)
+        << qsys::ToUtf8(outcome.message);
 }
 
 TEST_F(HelperIsolationTest, HelperThatKeepsTheReportOpenAfterExitingIsStillReaped) {

@@ -11,6 +11,7 @@ extern "C" {
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -136,6 +137,23 @@ std::vector<std::string> CVTestMedia::Names(const std::filesystem::path& folder)
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::vector<pid_t> CVTestMedia::FindProcesses(const std::string& text) {
+    std::vector<pid_t> found;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ignored)) {
+        std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        std::ifstream file(entry.path() / "cmdline", std::ios::binary);
+        std::string commandLine((std::istreambuf_iterator<char>(file)), {});
+        if (commandLine.find(text) != std::string::npos) {
+            found.push_back(static_cast<pid_t>(std::stol(name)));
+        }
+    }
+    return found;
 }
 
 SVInspection CVTestMedia::Inspect(const std::filesystem::path& path) {

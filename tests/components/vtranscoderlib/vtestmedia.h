@@ -5,6 +5,8 @@
 //
 // One instance per test; removes its folder (and everything in it) when destroyed.
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -63,6 +65,9 @@ public:
     std::vector<std::string> Names(const std::filesystem::path& folder = {}) const;
 
     static SVInspection Inspect(const std::filesystem::path& path);
+
+    // The processes whose command line holds `text` in one of its arguments.
+    static std::vector<pid_t> FindProcesses(const std::string& text);
 
 private:
     std::filesystem::path m_folder;
