@@ -63,14 +63,32 @@ HRESULT CVEventDispatcherObj::DispatchEvent(const VARIANT& event) {
     }
     return CQCatch::Interface(IVEventDispatcher::k_iid, CLSID_VEventDispatcher, [&] {
         const bool isProgress = IsProgressEvent(object);
-        std::lock_guard lock(m_lock);
-        for (const auto& [cookie, channel] : m_channels) {
-            channel->Post(event, isProgress);
+        bool wake = false;
+        {
+            std::lock_guard lock(m_inboundLock);
+            m_inbound.Push(event, isProgress);
+            wake = m_fanOutWaiting;
+        }
+        if (wake) {
+            m_accepted.notify_one();
         }
     });
 }
 
+HRESULT CVEventDispatcherObj::FinalConstruct() {
+    m_fanOut = std::thread([this] { FanOut(); });  // a failure fails the creation
+    return S_OK;
+}
+
 void CVEventDispatcherObj::FinalRelease() noexcept {
+    {
+        std::lock_guard lock(m_inboundLock);
+        m_stopping = true;
+    }
+    m_accepted.notify_one();
+    if (m_fanOut.joinable()) {  // not when FinalConstruct failed
+        m_fanOut.join();
+    }
     std::map<ULONG, std::shared_ptr<CVEventSinkChannel>> channels;
     {
         std::lock_guard lock(m_lock);
@@ -79,6 +97,26 @@ void CVEventDispatcherObj::FinalRelease() noexcept {
     for (const auto& [cookie, channel] : channels) {
         channel->Close();
     }
+}
+
+void CVEventDispatcherObj::FanOut() {
+    for (std::deque<CVEventBacklog::SEvent> accepted = TakeAccepted(); !accepted.empty();
+         accepted = TakeAccepted()) {
+        std::lock_guard lock(m_lock);
+        for (const CVEventBacklog::SEvent& event : accepted) {
+            for (const auto& [cookie, channel] : m_channels) {
+                channel->Post(event.event, event.isProgress);
+            }
+        }
+    }
+}
+
+std::deque<CVEventBacklog::SEvent> CVEventDispatcherObj::TakeAccepted() {
+    std::unique_lock lock(m_inboundLock);
+    m_fanOutWaiting = true;
+    m_accepted.wait(lock, [&] { return m_stopping || !m_inbound.Empty(); });
+    m_fanOutWaiting = false;
+    return m_stopping ? std::deque<CVEventBacklog::SEvent>{} : m_inbound.TakeAll();
 }
 
 bool CVEventDispatcherObj::IsProgressEvent(IUnknown* event) {

@@ -37,24 +37,18 @@ CVEventSinkChannel::~CVEventSinkChannel() {
 }
 
 void CVEventSinkChannel::Post(const VARIANT& event, bool isProgress) {
-    std::deque<SQueuedEvent> dropped;  // released after the lock is let go
+    std::deque<CVEventBacklog::SEvent> dropped;  // released after the lock is let go
     bool wake = false;
     {
         std::lock_guard lock(m_lock);
         if (m_state != EState::Open) {
             return;
         }
-        if (isProgress && m_backlog.size() >= k_progressPressure) {
-            if (m_backlog.back().isProgress) {
-                m_backlog.back().event = event;
-            }
-            return;
-        }
-        if (!isProgress && m_backlog.size() >= k_maxBacklog) {
+        if (!isProgress && m_backlog.Size() >= k_maxBacklog) {
             dropped = DropLocked(EState::Gone);
             wake = true;
         } else {
-            m_backlog.push_back({event, isProgress});
+            m_backlog.Push(event, isProgress);
             wake = m_workerWaiting;
         }
     }
@@ -69,7 +63,7 @@ void CVEventSinkChannel::Post(const VARIANT& event, bool isProgress) {
 }
 
 void CVEventSinkChannel::Close() {
-    std::deque<SQueuedEvent> dropped;
+    std::deque<CVEventBacklog::SEvent> dropped;
     {
         std::lock_guard lock(m_lock);
         dropped = DropLocked(EState::Closed);
@@ -83,20 +77,20 @@ void CVEventSinkChannel::Close() {
     }
 }
 
-std::deque<CVEventSinkChannel::SQueuedEvent> CVEventSinkChannel::DropLocked(EState state) {
+std::deque<CVEventBacklog::SEvent> CVEventSinkChannel::DropLocked(EState state) {
     if (m_state != EState::Closed) {
         m_state = state;
     }
-    return std::exchange(m_backlog, {});
+    return m_backlog.TakeAll();
 }
 
 void CVEventSinkChannel::Run() {
-    SQueuedEvent next;
+    CVEventBacklog::SEvent next;
     while (TakeNext(&next)) {
         const bool keep = Deliver(next.event);
         next.event.Clear();
         if (!keep) {
-            std::deque<SQueuedEvent> dropped;
+            std::deque<CVEventBacklog::SEvent> dropped;
             std::lock_guard lock(m_lock);
             dropped = DropLocked(EState::Gone);
         }
@@ -104,16 +98,15 @@ void CVEventSinkChannel::Run() {
     m_sink.Reset();
 }
 
-bool CVEventSinkChannel::TakeNext(SQueuedEvent* next) {
+bool CVEventSinkChannel::TakeNext(CVEventBacklog::SEvent* next) {
     std::unique_lock lock(m_lock);
     m_workerWaiting = true;
-    m_wake.wait(lock, [&] { return m_state != EState::Open || !m_backlog.empty(); });
+    m_wake.wait(lock, [&] { return m_state != EState::Open || !m_backlog.Empty(); });
     m_workerWaiting = false;
     if (m_state != EState::Open) {
         return false;
     }
-    *next = std::move(m_backlog.front());
-    m_backlog.pop_front();
+    *next = m_backlog.Pop();
     return true;
 }
 

@@ -3,10 +3,9 @@
 // delivers to it. Events reach the sink in the order they were posted; a sink that blocks
 // holds up only its own channel.
 //
-// Backlog: Post never waits for the sink. A progress event (IsProgress) posted while
-// k_progressPressure or more events wait replaces the newest waiting event when that is a
-// progress event too (the sink sees the latest progress), and is dropped otherwise. Every other
-// event is queued; a sink that lets k_maxBacklog of them pile up is treated as hung and dropped,
+// Backlog: Post never waits for the sink. Progress events are coalesced or dropped when the
+// sink falls behind (CVEventBacklog). Every other event is queued; a sink that lets
+// k_maxBacklog of them pile up is treated as hung and dropped,
 // since queueing without end would let one stuck client exhaust the server's memory. (A server
 // sends a handful of such events per job: that many waiting means the client has not taken an
 // event for thousands of jobs, while a burst from a busy sender stays well below it.)
@@ -33,13 +32,13 @@
 #include <mutex>
 #include <thread>
 
+#include "components/veventlib/veventbacklog.h"
 #include "qlib/qcom/comptr.h"
 #include "qlib/qcom/dispatch.h"
 #include "qlib/qcom/variant.h"
 
 class CVEventSinkChannel : public std::enable_shared_from_this<CVEventSinkChannel> {
 public:
-    static constexpr std::size_t k_progressPressure = 32;
     static constexpr std::size_t k_maxBacklog = 16384;
 
     // Whether the sink's answer hr means its client is gone (RPC_E_DISCONNECTED,
@@ -64,20 +63,16 @@ public:
 private:
     enum class EState { Open, Gone, Closed };
 
-    struct SQueuedEvent {
-        VARIANT event;
-        bool isProgress = false;
-    };
-
     CVEventSinkChannel(ULONG cookie, CComPtr<IDispatch> sink);
 
     void Run();
     // Waits for the next event; false when the channel is no longer open.
-    bool TakeNext(SQueuedEvent* next);
+    bool TakeNext(CVEventBacklog::SEvent* next);
     // One call of the sink; false when the sink is to be dropped.
     bool Deliver(const VARIANT& event);
-    // Marks the sink gone and takes its backlog (released by the caller, outside the lock).
-    std::deque<SQueuedEvent> DropLocked(EState state);
+    // Marks the sink gone or closed and takes its backlog (released by the caller, outside the
+    // lock).
+    std::deque<CVEventBacklog::SEvent> DropLocked(EState state);
 
     const ULONG m_cookie;
     CComPtr<IDispatch> m_sink;  // see the thread notes above
@@ -85,7 +80,7 @@ private:
 
     std::mutex m_lock;
     std::condition_variable m_wake;
-    std::deque<SQueuedEvent> m_backlog;  // guarded by m_lock
-    EState m_state = EState::Open;       // guarded by m_lock
-    bool m_workerWaiting = false;        // guarded by m_lock
+    CVEventBacklog m_backlog;       // guarded by m_lock
+    EState m_state = EState::Open;  // guarded by m_lock
+    bool m_workerWaiting = false;   // guarded by m_lock
 };
