@@ -20,7 +20,9 @@
 // store as it was, but for the never-removed keys that did not exist before.
 //
 // Per-user registration writes what the scripts put under HKEY_CLASSES_ROOT under
-// HKEY_CURRENT_USER\Software\Classes instead.
+// HKEY_CURRENT_USER\Software\Classes instead. Note that ProgID lookups (qcom/progid.h) read
+// HKEY_CLASSES_ROOT only; in this registry store that hive is the user's own file already
+// (registryhive.h), so a registration that clients must find by ProgID uses the Machine scope.
 //
 // Failures raise CQException: a script that does not parse (vregistryscript.h), a missing
 // resource, or the store's failure (its errno as an HRESULT, with the context value

@@ -60,8 +60,8 @@ CQBusConnection::~CQBusConnection() {
     }
 }
 
-void CQBusConnection::Start() {
-    m_loop = std::thread([this] { Loop(); });
+void CQBusConnection::Start(std::function<void()> lost) {
+    m_loop = std::thread([this, lost = std::move(lost)] { Loop(lost); });
 }
 
 void CQBusConnection::RequestName(const std::string& name) {
@@ -78,21 +78,31 @@ void CQBusConnection::Wake() {
     [[maybe_unused]] const ssize_t written = ::write(m_wakeFd.Get(), &one, sizeof one);
 }
 
-void CQBusConnection::Loop() {
+void CQBusConnection::Loop(const std::function<void()>& lost) {
     qsys::SetCurrentThreadName(L"qbus-loop");
-    while (!m_stopping) {
+    bool connected = true;
+    while (!m_stopping && connected) {
         sdbus::IConnection::PollData data{};
-        CQCatch::LogAndSwallow([&] {
-            std::lock_guard lock(m_busLock);
-            ProcessPending();
-            data = m_bus->getEventLoopPollData();
-        });
+        CQCatch::Boundary(
+            [&] {
+                std::lock_guard lock(m_busLock);
+                ProcessPending();
+                data = m_bus->getEventLoopPollData();
+            },
+            [&](CQException& error) {
+                QLogBoundaryWarning(error.GetDescription());
+                connected = false;
+            });
         pollfd fds[2] = {{data.fd, data.events, 0}, {m_wakeFd.Get(), POLLIN, 0}};
-        if (::poll(fds, 2, PollTimeout(data)) < 0 && errno != EINTR) {
+        if (!connected || (::poll(fds, 2, PollTimeout(data)) < 0 && errno != EINTR)) {
             break;
         }
+        connected = (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) == 0;
         uint64_t count = 0;
         [[maybe_unused]] const ssize_t read = ::read(m_wakeFd.Get(), &count, sizeof count);
+    }
+    if (!m_stopping && lost) {
+        CQCatch::LogAndSwallow(lost);
     }
 }
 

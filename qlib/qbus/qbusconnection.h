@@ -55,8 +55,10 @@ public:
     // Stops the loop thread, then the pool (running calls finish first).
     ~CQBusConnection();
 
-    // Starts the loop thread; call after the objects are registered.
-    void Start();
+    // Starts the loop thread; call after the objects are registered. `lost`, when given, is
+    // called once on the loop thread if the bus goes away (its daemon ended); the loop then
+    // ends, and calls fail from then on.
+    void Start(std::function<void()> lost = {});
     void RequestName(const std::string& name);
     std::string UniqueName();
 
@@ -83,7 +85,7 @@ private:
     explicit CQBusConnection(std::unique_ptr<sdbus::IConnection> bus);
 
     void Wake();
-    void Loop();
+    void Loop(const std::function<void()>& lost);
     void ProcessPending();
     void OnNameOwnerChanged(sdbus::Message& message);
     void PeerGone(const std::string& peer);

@@ -79,10 +79,15 @@ PrivateBus::PrivateBus() {
 }
 
 PrivateBus::~PrivateBus() {
+    Stop();
+}
+
+void PrivateBus::Stop() {
     if (m_daemon > 0) {
         ::kill(m_daemon, SIGTERM);
         int status = 0;
         ::waitpid(m_daemon, &status, 0);
+        m_daemon = -1;
     }
 }
 

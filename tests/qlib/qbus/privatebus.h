@@ -20,6 +20,8 @@ public:
 
     const std::string& Address() const { return m_address; }
     std::string ServiceFolder() const { return m_folder.Path() + "/services"; }
+    // Ends the daemon now (as a session that ends does).
+    void Stop();
 
 private:
     qsys::test::TemporaryFolder m_folder;

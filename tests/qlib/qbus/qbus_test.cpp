@@ -23,6 +23,7 @@
 #include "qlib/qutilitylib/qexception.h"
 #include "tests/qlib/qbus/privatebus.h"
 #include "tests/qlib/qbus/testbusobjects.h"
+#include "tests/vtranscodeserver/vtesttranscodeitem.h"
 
 namespace qbus::test {
 namespace {
@@ -238,6 +239,34 @@ TEST_F(QBusTest, ItemsTravelByValueWithNestedItems) {
     track->GetProperties(&trackProperties);
     trackProperties->GetValue(L"Bitrate", k_metadataNamespace, &value);
     EXPECT_EQ(value, VARIANT(LONG{128000}));
+}
+
+TEST_F(QBusTest, TranscodeItemsTravelAsTheirItemXml) {
+    CTestTranscodeItemClass transcodeItems;
+    const CComPtr<IVTranscodeItem> item =
+        CTestTranscodeItem::Make(L"/media/a & b.mp4", L"/out/a.mp4");
+    sdbus::MethodCall typed = Call("SourceOf");
+    CQBusItemCodec::WriteTranscodeItem(typed, item.Get());
+    std::string source;
+    Send(typed) >> source;
+    EXPECT_EQ(source, "/media/a & b.mp4");
+
+    CComPtr<IVTranscodeItemData> data;
+    ASSERT_EQ(item.QueryInterface(&data), S_OK);
+    BSTR xml;
+    data->GetItemXML(&xml);
+    sdbus::MethodCall invoke = Call("Invoke", CQBusServerObject::k_dispatchInterface);
+    invoke << int32_t{10};
+    invoke.openContainer("(qv)");
+    CQBusValueCodec::WriteVariant(invoke, VARIANT(xml));
+    invoke.closeContainer();
+    sdbus::MethodReply reply = Send(invoke);
+    reply.enterContainer("(qv)");
+    EXPECT_EQ(CQBusValueCodec::ReadVariant(reply), VARIANT(L"/media/a & b.mp4"));
+
+    sdbus::MethodCall broken = Call("SourceOf");
+    broken << std::string("<not an item");
+    EXPECT_EQ(Refused(broken).getName(), CQBusError::k_invalidArgsName);
 }
 
 TEST_F(QBusTest, LateBoundCallsByNameAndDispatchId) {
@@ -477,6 +506,15 @@ TEST_F(QBusTest, APeerThatLeavesIsUnadvised) {
     EXPECT_TRUE(Eventually([&] { return m_probe->Sinks() == 0; }));
 }
 
+TEST(QBusConnection, LosingTheBusIsReportedOnce) {
+    PrivateBus bus;
+    const auto connection = CQBusConnection::Open(bus.Address());
+    std::atomic<int> lost{0};
+    connection->Start([&] { ++lost; });
+    bus.Stop();
+    EXPECT_TRUE(Eventually([&] { return lost == 1; }));
+}
+
 // Counts live instances, for the factory's release of objects.
 class CCountedProbe final : public CComObjectBase<CComDispatchImpl<IBusProbe>> {
 public:
@@ -490,6 +528,7 @@ public:
     HRESULT Fail(LONG code) override { return code; }
     HRESULT FailWithException() override { return E_NOTIMPL; }
     HRESULT Fire(BSTR) override { return S_OK; }
+    HRESULT SourceOf(IVTranscodeItem*, BSTR*) override { return E_NOTIMPL; }
 
     static inline std::atomic<int> s_live{0};
 };

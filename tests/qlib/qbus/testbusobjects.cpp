@@ -5,6 +5,7 @@
 #include "qlib/qcom/comerror.h"
 #include "qlib/qcom/typeinfobuilder.h"
 #include "qlib/qutilitylib/qcatch.h"
+#include "tests/vtranscodeserver/vtesttranscodeitem.h"
 
 namespace qbus::test {
 
@@ -35,6 +36,7 @@ const InterfaceInfo& IBusProbe::TypeInfo() {
                           {L"Fail", 6, &IBusProbe::Fail, {L"code"}},
                           {L"FailWithException", 7, &IBusProbe::FailWithException},
                           {L"Fire", 8, &IBusProbe::Fire, {L"text"}},
+                          {L"SourceOf", 10, &IBusProbe::SourceOf, {L"item", L"source"}},
                       });
     return s_info;
 }
@@ -91,6 +93,11 @@ HRESULT CBusProbe::Fire(BSTR text) {
         sink->Invoke(1, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
                      nullptr);
     }
+    return S_OK;
+}
+
+HRESULT CBusProbe::SourceOf(IVTranscodeItem* item, BSTR* source) {
+    *source = CTestTranscodeItem::SourceOf(item);
     return S_OK;
 }
 

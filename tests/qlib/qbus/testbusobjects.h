@@ -15,6 +15,7 @@
 #include "qlib/qcom/comdispatchimpl.h"
 #include "qlib/qcom/comobjectbase.h"
 #include "vtranscoder/vitemsinterfaces.h"
+#include "vtranscoder/vtranscoderinterfaces.h"
 
 namespace qbus::test {
 
@@ -43,6 +44,7 @@ public:
     virtual HRESULT Fail(LONG code) = 0;
     virtual HRESULT FailWithException() = 0;
     virtual HRESULT Fire(BSTR text) = 0;
+    virtual HRESULT SourceOf(IVTranscodeItem* item, BSTR* source) = 0;
 };
 
 class CBusProbe final
@@ -59,6 +61,7 @@ public:
     HRESULT Fail(LONG code) override;
     HRESULT FailWithException() override;
     HRESULT Fire(BSTR text) override;
+    HRESULT SourceOf(IVTranscodeItem* item, BSTR* source) override;
 
     // Lets every Wait that is blocked, and every later one, return.
     void Unblock() {
