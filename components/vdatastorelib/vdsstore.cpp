@@ -1,6 +1,7 @@
 #include "components/vdatastorelib/vdsstore.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -152,10 +153,17 @@ struct CVDSStore::ClassSelector {
 };
 
 CVDSStore::CVDSStore(const std::wstring& folder) {
-    CQFileUtilities::BuildDirectory(folder);
+    const std::string nativeFolder = qsys::ToUtf8(folder);
+    if (!CQFileUtilities::IsDirectory(folder)) {
+        // A datastore made here is the user's alone: its last level is private.
+        CQFileUtilities::BuildDirectory(folder);
+        if (::chmod(nativeFolder.c_str(), 0700) != 0) {
+            CQException::RaiseSystemError(errno, {{L"Path", folder}});
+        }
+    }
     // The log and index files beside the database are made in the folder: without the right
     // to write there SQLite would only report that it cannot open the file.
-    if (::faccessat(AT_FDCWD, qsys::ToUtf8(folder).c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    if (::faccessat(AT_FDCWD, nativeFolder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
         CQException::RaiseSystemError(errno, {{L"Path", folder}});
     }
     m_connection = std::make_unique<CVDSConnection>(

@@ -3,7 +3,9 @@
 // schema, and the transactions of one datastore object. This is the SQL layer; it knows items
 // only as records (SVDSItemRecord) and never calls an item object.
 //
-// Storage: the file k_databaseFileName in the datastore's folder, created on first use, in
+// Storage: the file k_databaseFileName in the datastore's folder (the folder made with mode
+// 0700 when it is missing; the file never opened through a symbolic link), created on first
+// use, in
 // write-ahead-log mode (see CVDSConnection). Its tables: items (GUID, unique without regard to
 // case, and class), properties (per item, in the item's order: name, namespace, kind, VT, the
 // value's bytes from CVDSValueCodec, and the text or integer value again for filters), the

@@ -73,6 +73,9 @@ protected:
 TEST_F(StoreTest, KeepsRecordsAcrossReopeningAndReplacesBySameGuid) {
     {
         CVDSStore store(Folder());
+        struct stat status {};
+        ASSERT_EQ(::stat(qsys::ToUtf8(Folder()).c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 0777, 0700u);  // a new datastore's folder is private
         store.Add(Record(L"{A}", L"Video", {Text(L"URI", L"/m/a.mp4"), Integer(L"Width", 640)}));
         store.Add(Record(L"{B}", L"Audio", {Text(L"URI", L"/m/b.mp3")}));
         store.Add(Record(L"{a}", L"Video", {Text(L"URI", L"/m/a2.mp4")}));  // same GUID
