@@ -7,7 +7,8 @@
 // dropped by the linker): a process that sends or receives events calls RegisterClasses once
 // at start-up, before it creates an event source or listener. Later calls do nothing. The
 // registrations last until the process ends; a test may still stack a double on top of a class
-// for its own lifetime (CComClassRegistration).
+// for its own lifetime (CComClassRegistration), after calling RegisterClasses (the newest
+// registration answers).
 //
 // Any thread; the first call registers, the others wait for it.
 

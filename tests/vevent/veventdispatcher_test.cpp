@@ -45,6 +45,7 @@ protected:
 class ScriptedDispatcherTest : public EventDispatcherTemplateTest {
 protected:
     void SetUp() override {
+        CVEventLib::RegisterClasses();  // first: the double must be the newest registration
         CScriptedDispatcher::s_created = 0;
         CScriptedDispatcher::s_adviseAnswer = S_OK;
         CScriptedDispatcher::s_unadviseAnswer = S_OK;
