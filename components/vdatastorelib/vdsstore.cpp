@@ -172,13 +172,7 @@ CVDSStore::CVDSStore(const std::wstring& folder) {
 }
 
 CVDSStore::~CVDSStore() {
-    if (m_depth > 0 && m_connection->InTransaction()) {
-        try {
-            m_connection->Execute("ROLLBACK");
-        } catch (...) {
-            // Closing the connection rolls back as well.
-        }
-    }
+    RollBackQuietly();
 }
 
 void CVDSStore::CheckFormat() {
@@ -222,10 +216,18 @@ void CVDSStore::CreateTables() {
         }
         m_connection->Execute("COMMIT");
     } catch (...) {
+        RollBackQuietly();
+        throw;
+    }
+}
+
+void CVDSStore::RollBackQuietly() noexcept {
+    try {
         if (m_connection->InTransaction()) {
             m_connection->Execute("ROLLBACK");
         }
-        throw;
+    } catch (...) {
+        // The failure being reported matters more; closing the connection rolls back too.
     }
 }
 
@@ -316,9 +318,7 @@ auto CVDSStore::Reading(Body&& body) {
         m_connection->Cached("COMMIT").Run();
         return result;
     } catch (...) {
-        if (m_connection->InTransaction()) {
-            m_connection->Execute("ROLLBACK");
-        }
+        RollBackQuietly();
         throw;
     }
 }

@@ -92,6 +92,8 @@ private:
     // Runs body in a read transaction unless a transaction is open.
     template <class Body>
     auto Reading(Body&& body);
+    // Rolls back an open database transaction, reporting nothing.
+    void RollBackQuietly() noexcept;
     ClassSelector SelectorOf(const std::wstring& className);
     // The SQL condition of a filter on a property (in namespace uri, when given) or the GUID,
     // and the binding of its parameters from index on.
