@@ -1,8 +1,8 @@
 #include "vtranscodeserver/vmediadecisions.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
-#include <algorithm>
 #include <utility>
 
 #include "qlib/qcom/comcall.h"
