@@ -4,6 +4,8 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
+#include <utility>
 
 #include "components/vtranscoderlib/helper/vavlog.h"
 
@@ -93,6 +95,32 @@ std::string ScaleText(SVSize size) {
     return "scale=" + std::to_string(size.width) + ":" + std::to_string(size.height) + ",setsar=1";
 }
 
+// The parts joined into one chain; empty parts left out.
+std::string Chain(std::initializer_list<std::string> parts) {
+    std::string chain;
+    for (const std::string& part : parts) {
+        if (!part.empty()) {
+            chain += (chain.empty() ? "" : ",") + part;
+        }
+    }
+    return chain;
+}
+
+std::string PadText(SVSize picture, SVSize frame) {
+    if (picture == frame) {
+        return {};
+    }
+    return "pad=" + std::to_string(frame.width) + ":" + std::to_string(frame.height) +
+           ":(ow-iw)/2:(oh-ih)/2";
+}
+
+// Dropping frames before turning and scaling saves that work for every dropped frame.
+std::string MovingFilter(const SVVideoPlan& plan, const SVSourceVideo& source, SVSize picture) {
+    SVSize frame{plan.frameWidth, plan.frameHeight};
+    return Chain({"fps=" + RateText(plan.frameRate), source.orientation.filter, ScaleText(picture),
+                  PadText(picture, frame), "format=" + plan.pixelFormat});
+}
+
 SVSize H263Frame(const SVTranscodeSettings& settings) {
     for (SVSize size : k_h263Sizes) {
         if ((settings.videoWidth == 0 || size.width <= settings.videoWidth) &&
@@ -115,6 +143,9 @@ SVSize CVConversionPlan::FitInside(const SVSourceVideo& source, int boxWidth, in
                         : 1.0;
     double displayWidth = source.width * aspect;
     double displayHeight = source.height;
+    if (source.orientation.swapsSides) {
+        std::swap(displayWidth, displayHeight);
+    }
     double scale = 1.0;
     if (boxWidth > 0) {
         scale = std::min(scale, boxWidth / displayWidth);
@@ -183,9 +214,10 @@ SVVideoPlan CVConversionPlan::PlanVideo(const SVOutputFormat& format,
         plan.width = plan.frameWidth = size.width;
         plan.height = plan.frameHeight = size.height;
         plan.pixelFormat = ImagePixelFormat(format, source.hasAlpha);
-        plan.filter = plan.pixelFormat == "pal8"
-                          ? ScaleText(size) + ",split[a][b];[a]palettegen[p];[b][p]paletteuse"
-                          : ScaleText(size) + ",format=" + plan.pixelFormat;
+        plan.filter =
+            Chain({source.orientation.filter, ScaleText(size),
+                   plan.pixelFormat == "pal8" ? "split[a][b];[a]palettegen[p];[b][p]paletteuse"
+                                              : "format=" + plan.pixelFormat});
         return plan;
     }
     plan.pixelFormat = "yuv420p";
@@ -209,14 +241,43 @@ SVVideoPlan CVConversionPlan::PlanVideo(const SVOutputFormat& format,
     } else if (IsMpeg4(format)) {
         plan.level = Mpeg4SimpleLevel(frame, rate, plan.bitRate);
     }
-    // Dropping frames before scaling saves the scaling of every dropped frame.
-    plan.filter = "fps=" + RateText(plan.frameRate) + "," + ScaleText(picture);
-    if (frame != picture) {
-        plan.filter += ",pad=" + std::to_string(frame.width) + ":" + std::to_string(frame.height) +
-                       ":(ow-iw)/2:(oh-ih)/2";
-    }
-    plan.filter += ",format=" + plan.pixelFormat;
+    plan.filter = MovingFilter(plan, source, picture);
     return plan;
+}
+
+std::string CVConversionPlan::RefitVideo(const SVVideoPlan& plan, const SVSourceVideo& source) {
+    return MovingFilter(plan, source, FitInside(source, plan.frameWidth, plan.frameHeight, true));
+}
+
+SVOrientation SVOrientation::FromRotation(double degrees) {
+    long quarter = std::lround(degrees / 90.0);
+    if (std::fabs(degrees - 90.0 * static_cast<double>(quarter)) > 1.0) {
+        return {};
+    }
+    // A quarter, half and three quarters clockwise are EXIF's orientations 6, 3 and 8.
+    constexpr int k_exifOfQuarters[] = {1, 6, 3, 8};
+    return FromExif(k_exifOfQuarters[((quarter % 4) + 4) % 4]);
+}
+
+SVOrientation SVOrientation::FromExif(int value) {
+    switch (value) {
+        case 2:
+            return {"hflip", false};
+        case 3:
+            return {"hflip,vflip", false};
+        case 4:
+            return {"vflip", false};
+        case 5:
+            return {"transpose=cclock_flip", true};
+        case 6:
+            return {"transpose=clock", true};
+        case 7:
+            return {"transpose=clock_flip", true};
+        case 8:
+            return {"transpose=cclock", true};
+        default:
+            return {};
+    }
 }
 
 SVAudioPlan CVConversionPlan::PlanAudio(const SVOutputFormat&, const SVTranscodeSettings& settings,

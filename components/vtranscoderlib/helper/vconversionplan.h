@@ -12,6 +12,7 @@
 //   - audio keeps the source's sample rate where AAC has it (at most 48 kHz), is stereo at
 //     most, and its bit rate is capped by what AAC codes at that rate;
 //   - H.264 and MPEG-4 Part 2 levels are the lowest that hold the size, rate and bit rate.
+//   - the picture is turned upright first (display matrix, rotate tag, EXIF orientation).
 // Pure functions; no FFmpeg objects are created, so every rule can be tested on its own.
 
 extern "C" {
@@ -23,12 +24,27 @@ extern "C" {
 
 #include "components/vtranscoderlib/voutputformats.h"
 
+// The filters that turn a stored picture upright (a phone's portrait clip is stored sideways
+// with a display matrix, a photo with an EXIF orientation): "transpose=clock", "hflip,vflip",
+// ...; empty when it is upright.
+struct SVOrientation {
+    std::string filter;
+    bool swapsSides = false;  // a quarter turn or a transposition
+
+    bool operator==(const SVOrientation&) const = default;
+    // The orientation of a clockwise rotation in degrees (any multiple of 90; others: none).
+    static SVOrientation FromRotation(double degrees);
+    // The orientation of an EXIF orientation value (1 to 8; others: none).
+    static SVOrientation FromExif(int value);
+};
+
 struct SVSourceVideo {
     int width = 0;
     int height = 0;
     AVRational sampleAspect{0, 1};  // 0/1 when unknown (square pixels assumed)
     AVRational frameRate{0, 1};     // 0/1 when unknown
     bool hasAlpha = false;
+    SVOrientation orientation;  // how to turn the stored picture upright
 };
 
 struct SVSourceAudio {
@@ -70,8 +86,13 @@ public:
     static SVAudioPlan PlanAudio(const SVOutputFormat& format, const SVTranscodeSettings& settings,
                                  const SVSourceAudio& source);
 
-    // The source's display size scaled to fit inside the box (0 = no limit on that side),
-    // never enlarged; rounded down to even sizes when `even`.
+    // The filter chain that puts a picture of another size (a size change in mid-stream) into
+    // the frame that a plan's encoder was opened for, keeping its aspect ratio: fitted inside
+    // and padded.
+    static std::string RefitVideo(const SVVideoPlan& plan, const SVSourceVideo& source);
+
+    // The source's upright display size scaled to fit inside the box (0 = no limit on that
+    // side), never enlarged; rounded down to even sizes when `even`.
     static SVSize FitInside(const SVSourceVideo& source, int boxWidth, int boxHeight, bool even);
     // The frame rate out of the source's and the cap (0 = no cap).
     static AVRational CapFrameRate(AVRational source, double cap);

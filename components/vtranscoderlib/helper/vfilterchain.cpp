@@ -63,42 +63,55 @@ CVFilterChain::CVFilterChain(const char* sourceFilter, const std::string& source
     }
 }
 
-CVFilterChain CVFilterChain::ForVideo(const AVCodecContext* decoder, AVRational timeBase,
+CVFilterChain CVFilterChain::ForVideo(const AVFrame* picture, AVRational timeBase,
                                       AVRational frameRate, const std::string& description) {
-    AVRational aspect = decoder->sample_aspect_ratio;
+    AVRational aspect = picture->sample_aspect_ratio;
     if (aspect.num <= 0 || aspect.den <= 0) {
         aspect = AVRational{1, 1};
     }
     std::string arguments =
-        "video_size=" + std::to_string(decoder->width) + "x" + std::to_string(decoder->height) +
-        ":pix_fmt=" + std::to_string(decoder->pix_fmt) + ":time_base=" + Rational(timeBase) +
+        "video_size=" + std::to_string(picture->width) + "x" + std::to_string(picture->height) +
+        ":pix_fmt=" + std::to_string(picture->format) + ":time_base=" + Rational(timeBase) +
         ":pixel_aspect=" + Rational(aspect);
     if (frameRate.num > 0 && frameRate.den > 0) {
         arguments += ":frame_rate=" + Rational(frameRate);
     }
-    return CVFilterChain("buffer", arguments, "buffersink", description);
+    CVFilterChain chain("buffer", arguments, "buffersink", description);
+    chain.m_width = picture->width;
+    chain.m_height = picture->height;
+    chain.m_format = picture->format;
+    return chain;
 }
 
-CVFilterChain CVFilterChain::ForAudio(const AVCodecContext* decoder, AVRational timeBase,
+CVFilterChain CVFilterChain::ForAudio(const AVFrame* sound, AVRational timeBase,
                                       const std::string& description) {
-    const char* sampleFormat = av_get_sample_fmt_name(decoder->sample_fmt);
-    if (!sampleFormat) {
+    const char* sampleFormat = av_get_sample_fmt_name(static_cast<AVSampleFormat>(sound->format));
+    if (!sampleFormat || sound->sample_rate <= 0 || sound->ch_layout.nb_channels <= 0) {
         RaiseHelperError(EVTranscodeResult_InputUnreadable,
-                         "The source's sound has no known sample format");
+                         "The source's sound has no known sample format, rate or channels");
     }
     AVChannelLayout layout{};
-    if (decoder->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
-        av_channel_layout_default(&layout, decoder->ch_layout.nb_channels);
+    if (sound->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
+        av_channel_layout_default(&layout, sound->ch_layout.nb_channels);
     } else {
-        av_channel_layout_copy(&layout, &decoder->ch_layout);
+        av_channel_layout_copy(&layout, &sound->ch_layout);
     }
     char layoutText[256] = {};
     av_channel_layout_describe(&layout, layoutText, sizeof layoutText);
     av_channel_layout_uninit(&layout);
     std::string arguments = "time_base=" + Rational(timeBase) +
-                            ":sample_rate=" + std::to_string(decoder->sample_rate) +
+                            ":sample_rate=" + std::to_string(sound->sample_rate) +
                             ":sample_fmt=" + sampleFormat + ":channel_layout=" + layoutText;
-    return CVFilterChain("abuffer", arguments, "abuffersink", description);
+    CVFilterChain chain("abuffer", arguments, "abuffersink", description);
+    chain.m_format = sound->format;
+    chain.m_sampleRate = sound->sample_rate;
+    chain.m_channels = sound->ch_layout.nb_channels;
+    return chain;
+}
+
+bool CVFilterChain::InputChanged(const AVFrame* frame) const {
+    return frame->format != m_format || frame->width != m_width || frame->height != m_height ||
+           frame->sample_rate != m_sampleRate || frame->ch_layout.nb_channels != m_channels;
 }
 
 void CVFilterChain::Push(AVFrame* frame) {

@@ -12,13 +12,16 @@
 
 class CVFilterChain {
 public:
-    // A chain for pictures decoded by `decoder` with timestamps in `timeBase`. Raises
-    // CVTranscodeError (ConversionFailed) when the graph cannot be built.
-    static CVFilterChain ForVideo(const AVCodecContext* decoder, AVRational timeBase,
-                                  AVRational frameRate, const std::string& description);
-    // A chain for sound decoded by `decoder` with timestamps in `timeBase`.
-    static CVFilterChain ForAudio(const AVCodecContext* decoder, AVRational timeBase,
+    // A chain for pictures like `picture` (size, pixel format, aspect) with timestamps in
+    // `timeBase`. Raises CVTranscodeError (ConversionFailed) when the graph cannot be built.
+    static CVFilterChain ForVideo(const AVFrame* picture, AVRational timeBase, AVRational frameRate,
                                   const std::string& description);
+    // A chain for sound like `sound` (rate, sample format, layout) with timestamps in
+    // `timeBase`.
+    static CVFilterChain ForAudio(const AVFrame* sound, AVRational timeBase,
+                                  const std::string& description);
+    // True when a frame differs from the chain's input in what the chain was built for.
+    bool InputChanged(const AVFrame* frame) const;
 
     CVFilterChain(CVFilterChain&&) = default;
     CVFilterChain& operator=(CVFilterChain&&) = default;
@@ -41,6 +44,11 @@ private:
                   const char* sinkFilter, const std::string& description);
 
     AVFilterGraphPtr m_graph;
+    int m_width = 0;  // of the input: pictures
+    int m_height = 0;
+    int m_format = -1;     // pixel or sample format
+    int m_sampleRate = 0;  // of the input: sound
+    int m_channels = 0;
     AVFilterContext* m_source = nullptr;  // owned by m_graph
     AVFilterContext* m_sink = nullptr;    // owned by m_graph
 };

@@ -1,7 +1,14 @@
 #include "components/vtranscoderlib/helper/vinputmedia.h"
 
+extern "C" {
+#include <libavutil/display.h>
+}
+
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <span>
@@ -9,6 +16,7 @@
 #include <vector>
 
 #include "components/vtranscoderlib/helper/vavlog.h"
+#include "components/vtranscoderlib/helper/vexiforientation.h"
 #include "components/vtranscoderlib/helper/vhelperlimits.h"
 
 namespace {
@@ -167,6 +175,17 @@ int CVInputMedia::VideoStream(bool allowAttachedPicture) const {
     return picture;
 }
 
+bool CVInputMedia::HasUndecodable(AVMediaType type) const {
+    for (unsigned i = 0; i < m_context->nb_streams; ++i) {
+        const AVStream* stream = m_context->streams[i];
+        if (stream->codecpar->codec_type == type && !IsAttachedPicture(stream) &&
+            stream->codecpar->codec_id != AV_CODEC_ID_NONE && !IsUsable(stream)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::vector<int> CVInputMedia::AudioStreams() const {
     std::vector<int> streams;
     for (unsigned i = 0; i < m_context->nb_streams; ++i) {
@@ -187,6 +206,26 @@ bool CVInputMedia::IsImageContainer() const {
 int64_t CVInputMedia::DurationMicroseconds() const {
     int64_t duration = m_context->duration;
     return duration == AV_NOPTS_VALUE || duration < 0 ? 0 : duration;
+}
+
+SVOrientation CVInputMedia::Orientation(int streamIndex) const {
+    const AVStream* stream = m_context->streams[streamIndex];
+    if (const uint8_t* matrix =
+            av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr)) {
+        // The matrix turns counter-clockwise; the filters name clockwise turns.
+        return SVOrientation::FromRotation(
+            -av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix)));
+    }
+    if (const AVDictionaryEntry* rotate = av_dict_get(stream->metadata, "rotate", nullptr, 0)) {
+        return SVOrientation::FromRotation(std::strtod(rotate->value, nullptr));
+    }
+    if (stream->codecpar->codec_id == AV_CODEC_ID_MJPEG && IsImageContainer()) {
+        std::string start(CVExifOrientation::k_headerSize, '\0');
+        ssize_t count = pread(m_source.Descriptor(), start.data(), start.size(), 0);
+        start.resize(count > 0 ? static_cast<size_t>(count) : 0);
+        return SVOrientation::FromExif(CVExifOrientation::Read(start));
+    }
+    return {};
 }
 
 AVCodecContextPtr CVInputMedia::OpenDecoder(int streamIndex) const {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "components/vtranscoderlib/helper/vavpointers.h"
+#include "components/vtranscoderlib/helper/vconversionplan.h"
 #include "components/vtranscoderlib/helper/vfileio.h"
 #include "components/vtranscoderlib/vsourcefile.h"
 
@@ -33,12 +34,19 @@ public:
     // The main picture stream, or -1: moving video first; an attached picture (cover art)
     // only when allowed and there is nothing else.
     int VideoStream(bool allowAttachedPicture) const;
+    // True when the file has a stream of the type (not cover art) whose codec is known but
+    // whose details could not be read: a corrupt stream rather than a missing one.
+    bool HasUndecodable(AVMediaType type) const;
     // The audio streams that can be decoded, in file order.
     std::vector<int> AudioStreams() const;
     // True when the container holds pictures rather than video (JPEG, PNG, BMP, GIF, ...).
     bool IsImageContainer() const;
     // The duration in microseconds; 0 when unknown.
     int64_t DurationMicroseconds() const;
+
+    // How the stream's pictures are turned upright: its display matrix or rotate tag, or for a
+    // JPEG file its EXIF orientation.
+    SVOrientation Orientation(int streamIndex) const;
 
     // A decoder opened for the stream. Raises CVTranscodeError (InputUnreadable) when there
     // is none for its codec.

@@ -15,6 +15,7 @@ extern "C" {
 #include "components/vtranscoderlib/helper/vavlog.h"
 #include "components/vtranscoderlib/helper/vconversionplan.h"
 #include "components/vtranscoderlib/helper/vencoderfactory.h"
+#include "components/vtranscoderlib/helper/vtimestampmender.h"
 #include "qlib/qsys/textcodec.h"
 
 struct CVTranscodePipeline::Lane {
@@ -31,6 +32,10 @@ struct CVTranscodePipeline::Lane {
     int64_t nextTimestamp = AV_NOPTS_VALUE;
     bool inputEnded = false;  // the filter chain has been told the input ended
     int64_t decodedFrames = 0;
+    int64_t lastEncoded = AV_NOPTS_VALUE;  // timestamp of the last frame encoded
+    int64_t decodedMicroseconds = 0;       // the content decoded
+    int64_t encodedMicroseconds = 0;       // the content encoded
+    int64_t packetsWritten = 0;
 };
 
 namespace {
@@ -64,6 +69,33 @@ const SVOutputFormat& FormatOf(int32_t code) {
 bool IsIsoMuxer(std::string_view muxer) {
     return muxer == "mp4" || muxer == "3gp" || muxer == "ipod";
 }
+
+// A frame without data that describes what the decoder gives, to build a filter chain for.
+AVFramePtr DescribeDecoder(const AVCodecContext* decoder) {
+    AVFramePtr frame = MakeFrame();
+    if (decoder->codec_type == AVMEDIA_TYPE_VIDEO) {
+        frame->width = decoder->width;
+        frame->height = decoder->height;
+        frame->format = decoder->pix_fmt;
+        frame->sample_aspect_ratio = decoder->sample_aspect_ratio;
+    } else {
+        frame->format = decoder->sample_fmt;
+        frame->sample_rate = decoder->sample_rate;
+        av_channel_layout_copy(&frame->ch_layout, &decoder->ch_layout);
+    }
+    return frame;
+}
+
+// Microseconds of `count` units of `timeBase`, saturated instead of overflowing.
+int64_t Microseconds(int64_t count, AVRational timeBase) {
+    return av_rescale_q_rnd(count, timeBase, AV_TIME_BASE_Q,
+                            static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+}
+
+// A kept share of the source's content below which the output is no honest result.
+constexpr double k_minimumCoverage = 0.5;
+// Content shorter than this is not measured (rounding of a frame or two).
+constexpr int64_t k_measuredContent = 2'000'000;
 
 bool HasAlpha(int pixelFormat) {
     const AVPixFmtDescriptor* descriptor =
@@ -108,18 +140,41 @@ void CVTranscodePipeline::Run(int outputFd) {
         Flush(*lane);
     }
     for (auto& lane : m_lanes) {
-        if (lane->decodedFrames == 0) {
-            RaiseHelperError(EVTranscodeResult_InputUnreadable,
-                             std::string("Not one frame of the source's ") +
-                                 (lane->isVideo ? "picture" : "sound") + " could be decoded");
-        }
+        CheckCoverage(*lane);
     }
     FinishOutput();
+}
+
+void CVTranscodePipeline::CheckCoverage(const Lane& lane) const {
+    const char* what = lane.isVideo ? "picture" : "sound";
+    if (lane.decodedFrames == 0) {
+        RaiseHelperError(
+            EVTranscodeResult_InputUnreadable,
+            std::string("Not one frame of the source's ") + what + " could be decoded");
+    }
+    if (lane.packetsWritten == 0) {
+        RaiseHelperError(
+            EVTranscodeResult_ConversionFailed,
+            std::string("The conversion of the source's ") + what + " gave nothing to write");
+    }
+    if (m_format.kind != EVMediaKind_Image && lane.decodedMicroseconds >= k_measuredContent &&
+        static_cast<double>(lane.encodedMicroseconds) <
+            k_minimumCoverage * static_cast<double>(lane.decodedMicroseconds)) {
+        RaiseHelperError(EVTranscodeResult_ConversionFailed,
+                         std::string("The output's ") + what + " covers only " +
+                             std::to_string(lane.encodedMicroseconds / 1'000'000) + " s of the " +
+                             std::to_string(lane.decodedMicroseconds / 1'000'000) +
+                             " s the source holds");
+    }
 }
 
 void CVTranscodePipeline::SetUpLanes() {
     if (m_format.kind != EVMediaKind_Audio) {
         int video = m_input.VideoStream(m_format.kind == EVMediaKind_Image);
+        if (video < 0 && m_input.HasUndecodable(AVMEDIA_TYPE_VIDEO)) {
+            RaiseHelperError(EVTranscodeResult_InputUnreadable,
+                             "The picture of the source " + m_input.Path() + " cannot be decoded");
+        }
         if (video < 0) {
             RaiseHelperError(
                 EVTranscodeResult_UnsupportedSettings,
@@ -131,6 +186,11 @@ void CVTranscodePipeline::SetUpLanes() {
         return;
     }
     std::vector<int> audio = m_input.AudioStreams();
+    if (m_format.kind == EVMediaKind_Audio && audio.empty() &&
+        m_input.HasUndecodable(AVMEDIA_TYPE_AUDIO)) {
+        RaiseHelperError(EVTranscodeResult_InputUnreadable,
+                         "The sound of the source " + m_input.Path() + " cannot be decoded");
+    }
     if (m_format.kind == EVMediaKind_Audio && audio.empty()) {
         RaiseHelperError(
             EVTranscodeResult_UnsupportedSettings,
@@ -152,9 +212,12 @@ void CVTranscodePipeline::AddLane(int streamIndex) {
     lane->plan.isVideo = lane->isVideo;
     if (lane->isVideo) {
         lane->sourceRate = av_guess_frame_rate(m_input.Context(), lane->input, nullptr);
-        SVSourceVideo source{lane->decoder->width, lane->decoder->height,
+        SVSourceVideo source{lane->decoder->width,
+                             lane->decoder->height,
                              av_guess_sample_aspect_ratio(m_input.Context(), lane->input, nullptr),
-                             lane->sourceRate, HasAlpha(lane->decoder->pix_fmt)};
+                             lane->sourceRate,
+                             HasAlpha(lane->decoder->pix_fmt),
+                             m_input.Orientation(streamIndex)};
         lane->plan.video = CVConversionPlan::PlanVideo(m_format, m_settings, source);
     } else {
         SVSourceAudio source{lane->decoder->ch_layout.nb_channels, lane->decoder->sample_rate};
@@ -187,14 +250,15 @@ void CVTranscodePipeline::OpenOutput(int outputFd) {
 
     for (auto& lane : m_lanes) {
         AVStream* input = lane->input;
+        AVFramePtr decoded = DescribeDecoder(lane->decoder.get());
         if (lane->isVideo) {
-            lane->filter = CVFilterChain::ForVideo(lane->decoder.get(), input->time_base,
+            lane->filter = CVFilterChain::ForVideo(decoded.get(), input->time_base,
                                                    lane->sourceRate, lane->plan.video.filter);
             lane->encoder = CVEncoderFactory::OpenVideo(m_format, lane->plan.video,
                                                         lane->filter->Sink(), globalHeader);
         } else {
-            lane->filter = CVFilterChain::ForAudio(lane->decoder.get(), input->time_base,
-                                                   lane->plan.audio.filter);
+            lane->filter =
+                CVFilterChain::ForAudio(decoded.get(), input->time_base, lane->plan.audio.filter);
             lane->encoder = CVEncoderFactory::OpenAudio(m_format, lane->plan.audio,
                                                         lane->filter->Sink(), globalHeader);
             if (!(lane->encoder->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE)) {
@@ -237,6 +301,8 @@ void CVTranscodePipeline::OpenOutput(int outputFd) {
 
 void CVTranscodePipeline::ReadSource() {
     AVPacketPtr packet = MakePacket();
+    AVFormatContext* input = m_input.Context();
+    CVTimestampMender mender((input->iformat->flags & AVFMT_TS_DISCONT) != 0, input->nb_streams);
     while (!AllInputsEnded()) {
         int error = av_read_frame(m_input.Context(), packet.get());
         if (error == AVERROR_EOF || error == AVERROR_INVALIDDATA) {
@@ -255,6 +321,7 @@ void CVTranscodePipeline::ReadSource() {
                                  "The source " + m_request.source +
                                      " is protected content and cannot be converted");
             }
+            mender.Mend(packet.get(), (*lane)->input->time_base);
             Decode(**lane, packet.get());
         }
         av_packet_unref(packet.get());
@@ -287,7 +354,13 @@ void CVTranscodePipeline::ReceiveFrames(Lane& lane) {
             return;  // EAGAIN: needs input; EOF: drained; others: a broken frame, skipped
         }
         ++lane.decodedFrames;
-        StampFrame(lane, m_decoded.get());
+        if (!StampFrame(lane, m_decoded.get())) {
+            av_frame_unref(m_decoded.get());
+            continue;
+        }
+        if (lane.filter->InputChanged(m_decoded.get())) {
+            RebuildFilter(lane, m_decoded.get());
+        }
         lane.filter->Push(m_decoded.get());
         if (m_format.kind == EVMediaKind_Image) {
             lane.filter->Close(EndTimestamp(lane));
@@ -297,19 +370,54 @@ void CVTranscodePipeline::ReceiveFrames(Lane& lane) {
     }
 }
 
-void CVTranscodePipeline::StampFrame(Lane& lane, AVFrame* frame) {
+bool CVTranscodePipeline::StampFrame(Lane& lane, AVFrame* frame) {
     int64_t timestamp = frame->best_effort_timestamp;
     if (timestamp == AV_NOPTS_VALUE) {
         timestamp = lane.nextTimestamp != AV_NOPTS_VALUE ? lane.nextTimestamp : lane.startOffset;
     }
-    int64_t duration = lane.isVideo
-                           ? frame->pkt_duration
-                           : av_rescale_q(frame->nb_samples, AVRational{1, frame->sample_rate},
-                                          lane.input->time_base);
-    lane.nextTimestamp = timestamp + std::max<int64_t>(duration, 1);
-    frame->pts = timestamp - lane.startOffset;
-    m_position =
-        std::max(m_position, av_rescale_q(frame->pts, lane.input->time_base, AV_TIME_BASE_Q));
+    AVRational timeBase = lane.input->time_base;
+    int64_t duration = frame->pkt_duration;
+    if (!lane.isVideo && frame->sample_rate > 0) {
+        duration = av_rescale_q(frame->nb_samples, AVRational{1, frame->sample_rate}, timeBase);
+    } else if (duration <= 0 && lane.sourceRate.num > 0 && lane.sourceRate.den > 0) {
+        duration = av_rescale_q(1, av_inv_q(lane.sourceRate), timeBase);
+    }
+    duration = std::max<int64_t>(duration, 1);
+    int64_t next = 0;
+    int64_t relative = 0;
+    // Timestamps come from the source: a frame whose arithmetic overflows is dropped.
+    if (__builtin_add_overflow(timestamp, duration, &next) ||
+        __builtin_sub_overflow(timestamp, lane.startOffset, &relative)) {
+        return false;
+    }
+    lane.nextTimestamp = next;
+    frame->pts = relative;
+    lane.decodedMicroseconds += Microseconds(duration, timeBase);
+    m_position = std::max(m_position, Microseconds(frame->pts, timeBase));
+    return true;
+}
+
+void CVTranscodePipeline::RebuildFilter(Lane& lane, AVFrame* frame) {
+    // Pictures: what the old chain holds up to this frame still goes out. Sound: the old
+    // chain's partial encoder frame is dropped (a short frame may only end a stream).
+    if (lane.isVideo) {
+        lane.filter->Close(frame->pts);
+    }
+    Drain(lane);
+    AVRational timeBase = lane.input->time_base;
+    if (lane.isVideo) {
+        SVSourceVideo source{
+            frame->width,    frame->height,           frame->sample_aspect_ratio,
+            lane.sourceRate, HasAlpha(frame->format), m_input.Orientation(lane.inputIndex)};
+        lane.filter =
+            CVFilterChain::ForVideo(frame, timeBase, lane.sourceRate,
+                                    CVConversionPlan::RefitVideo(lane.plan.video, source));
+        return;
+    }
+    lane.filter = CVFilterChain::ForAudio(frame, timeBase, lane.plan.audio.filter);
+    if (!(lane.encoder->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE)) {
+        lane.filter->SetFrameSize(lane.encoder->frame_size);
+    }
 }
 
 int64_t CVTranscodePipeline::EndTimestamp(const Lane& lane) {
@@ -328,6 +436,14 @@ void CVTranscodePipeline::Encode(Lane& lane, AVFrame* frame) {
     if (frame) {
         frame->pts = av_rescale_q(frame->pts, av_buffersink_get_time_base(lane.filter->Sink()),
                                   encoder->time_base);
+        // Overlapping content (a restart, a rebuilt chain) never goes back in time.
+        if (lane.lastEncoded != AV_NOPTS_VALUE && frame->pts <= lane.lastEncoded) {
+            return;
+        }
+        lane.lastEncoded = frame->pts;
+        lane.encodedMicroseconds += lane.isVideo
+                                        ? Microseconds(1, encoder->time_base)
+                                        : Microseconds(frame->nb_samples, encoder->time_base);
         frame->pict_type = AV_PICTURE_TYPE_NONE;
         if (encoder->flags & AV_CODEC_FLAG_QSCALE) {
             frame->quality = encoder->global_quality;
@@ -348,6 +464,7 @@ void CVTranscodePipeline::Encode(Lane& lane, AVFrame* frame) {
 }
 
 void CVTranscodePipeline::WritePacket(Lane& lane, AVPacket* packet) {
+    ++lane.packetsWritten;
     packet->stream_index = lane.output->index;
     // Without a duration the muxer guesses the last frame's, and the frame rate drifts.
     if (packet->duration == 0 && lane.isVideo) {

@@ -7,6 +7,9 @@
 //
 // Pictures take the first decodable frame. Packets that fail to decode are skipped as the
 // ffmpeg tool does; a stream of which not one frame decodes makes the source unreadable.
+// Timestamps are put on one continuous timeline first (CVTimestampMender), a size or format
+// change in mid-stream rebuilds the lane's filters (fitted into the same frame, so the aspect
+// ratio stays), and a result holding less than half of what was decoded is a failure.
 // Data that stops making sense part-way ends the input there (what was decoded is kept); an
 // I/O error while reading fails the conversion. Protected (encrypted) content is refused.
 //
@@ -74,7 +77,13 @@ private:
     void ReadSource();
     void Decode(Lane& lane, const AVPacket* packet);
     void ReceiveFrames(Lane& lane);
-    void StampFrame(Lane& lane, AVFrame* frame);
+    // Gives the frame its timestamp relative to the source's start; false when the source's
+    // timestamps make no sense for it (the frame is dropped).
+    bool StampFrame(Lane& lane, AVFrame* frame);
+    // A new filter chain for a frame whose size or format differs from the chain's input.
+    void RebuildFilter(Lane& lane, AVFrame* frame);
+    // Refuses a result that holds nothing, or far less than the source's content.
+    void CheckCoverage(const Lane& lane) const;
     // Where the lane's input ends, in its time base relative to the source's start.
     static int64_t EndTimestamp(const Lane& lane);
     void Drain(Lane& lane);

@@ -1,4 +1,5 @@
 #include "components/vtranscoderlib/helper/vconversionplan.h"
+#include "components/vtranscoderlib/helper/vexiforientation.h"
 
 #include <gtest/gtest.h>
 
@@ -109,4 +110,28 @@ TEST(ConversionPlan, AudioIsStereoAtMostAtARateAacCodes) {
     EXPECT_EQ(CVConversionPlan::AacSampleRate(8000), 8000);
     // AAC codes at most 6144 bits per channel and 1024 samples: 48 kbit/s for 8 kHz mono.
     EXPECT_EQ(CVConversionPlan::PlanAudio(aac, settings, {1, 8000}).bitRate, 48'000);
+}
+
+TEST(ExifOrientation, ReadsEitherByteOrderAndSurvivesMalformedSegments) {
+    auto jpeg = [](const std::string& tiff) {
+        std::string segment = "Exif" + std::string(2, '\0') + tiff;
+        size_t length = segment.size() + 2;
+        return std::string("\xFF\xD8\xFF\xE1", 4) + static_cast<char>(length >> 8) +
+               static_cast<char>(length & 0xFF) + segment;
+    };
+    const std::string big("MM\0\x2A\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0", 22);
+    const std::string little("II\x2A\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\x08\0\0\0", 22);
+    EXPECT_EQ(CVExifOrientation::Read(jpeg(big)), 6);
+    EXPECT_EQ(CVExifOrientation::Read(jpeg(little)), 8);
+    for (size_t cut = 0; cut < 20; ++cut) {  // the value ends at byte 20
+        EXPECT_EQ(CVExifOrientation::Read(jpeg(big.substr(0, cut))), 1) << cut;
+    }
+    std::string farDirectory = big;
+    farDirectory[4] = '\x7F';  // the directory offset points far beyond the data
+    EXPECT_EQ(CVExifOrientation::Read(jpeg(farDirectory)), 1);
+    EXPECT_EQ(CVExifOrientation::Read(std::string("\xFF\xD8\xFF\xE1\x00\x01", 6)), 1);
+    EXPECT_EQ(CVExifOrientation::Read("not a picture"), 1);
+    EXPECT_EQ(SVOrientation::FromRotation(-90.0), SVOrientation::FromExif(8));
+    EXPECT_EQ(SVOrientation::FromRotation(450.0), SVOrientation::FromExif(6));
+    EXPECT_EQ(SVOrientation::FromRotation(45.0), SVOrientation{});
 }

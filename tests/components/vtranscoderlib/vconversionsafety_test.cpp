@@ -28,11 +28,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string Contents(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
 class ConversionSafetyTest : public ::testing::Test {
 protected:
     SVTranscodeOutcome Convert(const std::wstring& source, const std::string& destination,
@@ -171,13 +166,13 @@ TEST_F(ConversionSafetyTest, OutputHasNoNameUntilItIsCompleteThenReplacesAtomica
 TEST_F(ConversionSafetyTest, DestinationThatIsTheSourceIsRefusedAndTheSourceKept) {
     auto source = m_media.Still("picture.png", 64, 48);
     std::filesystem::create_hard_link(source, m_media.Folder() / "alias.png");
-    const std::string before = Contents(source);
+    const std::string before = CVTestMedia::Contents(source);
     for (const char* destination : {"picture.png", "alias.png"}) {
         SCOPED_TRACE(destination);
         SVTranscodeOutcome outcome = Convert(m_media.Path("picture.png"), destination, 17);
         EXPECT_EQ(outcome.result, EVTranscodeResult_OutputUnwritable);
         EXPECT_NE(outcome.message.find(L"is the source"), std::wstring::npos);
-        EXPECT_EQ(Contents(source), before);
+        EXPECT_EQ(CVTestMedia::Contents(source), before);
     }
     EXPECT_EQ(m_media.Names(), (std::vector<std::string>{"alias.png", "picture.png"}));
 }
@@ -214,7 +209,7 @@ TEST_F(ConversionSafetyTest, HelperRunsWithinLimitsAndRefusesOversizedPictures) 
         CVTestMedia::FindProcesses((m_media.Folder() / "long.mkv").string());
     ASSERT_EQ(helpers.size(), 1u);
     std::string proc = "/proc/" + std::to_string(helpers.front());
-    std::string limits = Contents(proc + "/limits");
+    std::string limits = CVTestMedia::Contents(proc + "/limits");
     EXPECT_NE(limits.find("Max open files            64                   64"), std::string::npos)
         << limits;
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
@@ -222,6 +217,6 @@ TEST_F(ConversionSafetyTest, HelperRunsWithinLimitsAndRefusesOversizedPictures) 
               std::string::npos)
         << limits;
 #endif
-    EXPECT_NE(Contents(proc + "/status").find("NoNewPrivs:\t1"), std::string::npos);
+    EXPECT_NE(CVTestMedia::Contents(proc + "/status").find("NoNewPrivs:\t1"), std::string::npos);
     conversion.Abort();
 }

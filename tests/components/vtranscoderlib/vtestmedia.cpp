@@ -1,7 +1,9 @@
 #include "vtestmedia.h"
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
 }
 
 #include <spawn.h>
@@ -139,6 +141,11 @@ std::vector<std::string> CVTestMedia::Names(const std::filesystem::path& folder)
     return names;
 }
 
+std::string CVTestMedia::Contents(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
 std::vector<pid_t> CVTestMedia::FindProcesses(const std::string& text) {
     std::vector<pid_t> found;
     std::error_code ignored;
@@ -199,4 +206,72 @@ SVInspection CVTestMedia::Inspect(const std::filesystem::path& path) {
     av_packet_free(&packet);
     avformat_close_input(&context);
     return inspection;
+}
+
+namespace {
+
+double RegionLuma(const AVFrame* frame, double left, double top, double right, double bottom) {
+    std::vector<uint8_t> gray(static_cast<size_t>(frame->width) * frame->height);
+    SwsContext* scaler = sws_getContext(
+        frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), frame->width,
+        frame->height, AV_PIX_FMT_GRAY8, SWS_POINT, nullptr, nullptr, nullptr);
+    uint8_t* planes[1] = {gray.data()};
+    int strides[1] = {frame->width};
+    sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, planes, strides);
+    sws_freeContext(scaler);
+    int x0 = static_cast<int>(left * frame->width), x1 = static_cast<int>(right * frame->width);
+    int y0 = static_cast<int>(top * frame->height), y1 = static_cast<int>(bottom * frame->height);
+    double sum = 0;
+    for (int y = y0; y < y1; ++y) {
+        for (int x = x0; x < x1; ++x) {
+            sum += gray[static_cast<size_t>(y) * frame->width + x];
+        }
+    }
+    return sum / std::max(1, (x1 - x0) * (y1 - y0));
+}
+
+}  // namespace
+
+double CVTestMedia::MeanLuma(const std::filesystem::path& path, double seconds, double left,
+                             double top, double right, double bottom) {
+    AVFormatContext* context = nullptr;
+    if (avformat_open_input(&context, path.c_str(), nullptr, nullptr) < 0) {
+        return -1;
+    }
+    avformat_find_stream_info(context, nullptr);
+    int index = av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    double luma = -1;
+    if (index >= 0) {
+        const AVStream* stream = context->streams[index];
+        const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+        AVCodecContext* decoder = avcodec_alloc_context3(codec);
+        avcodec_parameters_to_context(decoder, stream->codecpar);
+        avcodec_open2(decoder, codec, nullptr);
+        AVPacket* packet = av_packet_alloc();
+        AVFrame* frame = av_frame_alloc();
+        bool more = true;
+        while (luma < 0 && more) {
+            more = av_read_frame(context, packet) >= 0;
+            if (more && packet->stream_index != index) {
+                av_packet_unref(packet);
+                continue;
+            }
+            avcodec_send_packet(decoder, more ? packet : nullptr);
+            av_packet_unref(packet);
+            while (luma < 0 && avcodec_receive_frame(decoder, frame) == 0) {
+                double time = frame->best_effort_timestamp == AV_NOPTS_VALUE
+                                  ? 0.0
+                                  : static_cast<double>(frame->best_effort_timestamp) *
+                                        av_q2d(stream->time_base);
+                if (time + 1e-3 >= seconds) {
+                    luma = RegionLuma(frame, left, top, right, bottom);
+                }
+            }
+        }
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        avcodec_free_context(&decoder);
+    }
+    avformat_close_input(&context);
+    return luma;
 }

@@ -64,7 +64,15 @@ public:
     // The names in a folder (default: the test folder), hidden ones included.
     std::vector<std::string> Names(const std::filesystem::path& folder = {}) const;
 
+    // The file's bytes.
+    static std::string Contents(const std::filesystem::path& path);
+
     static SVInspection Inspect(const std::filesystem::path& path);
+
+    // The mean brightness (0 to 255) of a region of the first picture at or after `seconds`;
+    // the region in fractions of the picture's width and height. -1 when there is none.
+    static double MeanLuma(const std::filesystem::path& path, double seconds, double left,
+                           double top, double right, double bottom);
 
     // The processes whose command line holds `text` in one of its arguments.
     static std::vector<pid_t> FindProcesses(const std::string& text);
