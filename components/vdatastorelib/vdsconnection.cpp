@@ -34,7 +34,8 @@ bool IsFileFailure(int primary) {
 
 }  // namespace
 
-CVDSConnection::CVDSConnection(const std::wstring& path) : m_path(path) {
+CVDSConnection::CVDSConnection(const std::wstring& path)
+    : m_path(path), m_busyTimeoutMs(s_busyTimeoutMs.load()) {
     const int result = sqlite3_open_v2(
         qsys::ToUtf8(path).c_str(), &m_database,
         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW,
@@ -48,7 +49,7 @@ CVDSConnection::CVDSConnection(const std::wstring& path) : m_path(path) {
         }
     }
     sqlite3_extended_result_codes(m_database, 1);
-    sqlite3_busy_timeout(m_database, s_busyTimeoutMs.load());
+    sqlite3_busy_timeout(m_database, m_busyTimeoutMs);
 }
 
 CVDSConnection::~CVDSConnection() {
@@ -118,7 +119,7 @@ void CVDSConnection::Raise(int result) const {
     if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
         CQException error(CQStringHelper::Format(L"The datastore is in use by another writer; "
                                                  L"gave up after %d ms (%s).",
-                                                 s_busyTimeoutMs.load(), message),
+                                                 m_busyTimeoutMs, message),
                           VDSERR_DATASTORE_BUSY);
         error.AddValue(L"Path", m_path);
         throw error;

@@ -57,6 +57,7 @@ private:
     sqlite3_stmt* PrepareRaw(const std::string& sql, unsigned flags);
 
     std::wstring m_path;
+    int m_busyTimeoutMs;
     sqlite3* m_database = nullptr;
     std::map<std::string, std::unique_ptr<CVDSStatement>> m_cache;
 };
