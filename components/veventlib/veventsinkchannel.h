@@ -5,10 +5,10 @@
 //
 // Backlog: Post never waits for the sink. Progress events are coalesced or dropped when the
 // sink falls behind (CVEventBacklog). Every other event is queued; a sink that lets
-// k_maxBacklog of them pile up is treated as hung and dropped,
-// since queueing without end would let one stuck client exhaust the server's memory. (A server
-// sends a handful of such events per job: that many waiting means the client has not taken an
-// event for thousands of jobs, while a burst from a busy sender stays well below it.)
+// k_maxBacklog of them pile up is treated as hung and dropped, since queueing without end would
+// let one stuck client exhaust the server's memory. (A server sends a handful of such events
+// per job: that many waiting means the client has not taken an event for thousands of jobs,
+// while a burst from a busy sender stays well below it.)
 //
 // Gone clients: a call that fails with one of the HRESULTs IsGoneClient names (the client's
 // process or connection is gone), or that throws, drops the sink: its backlog is discarded,
@@ -23,7 +23,7 @@
 //
 // Threads: Post from any thread; Close from one thread once. m_lock guards m_backlog, m_state
 // and m_workerWaiting. m_sink is set before the thread starts and reset only by the delivery
-// thread as it ends. m_worker is set once by Start and used only by Close.
+// thread as it ends. m_worker is set once by Start and used only by Close and the destructor.
 
 #include <condition_variable>
 #include <cstddef>
@@ -37,7 +37,7 @@
 #include "qlib/qcom/dispatch.h"
 #include "qlib/qcom/variant.h"
 
-class CVEventSinkChannel : public std::enable_shared_from_this<CVEventSinkChannel> {
+class CVEventSinkChannel {
 public:
     static constexpr std::size_t k_maxBacklog = 16384;
 

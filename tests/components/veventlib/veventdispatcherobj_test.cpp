@@ -212,6 +212,21 @@ TEST_F(EventDispatcherTest, UnadviseWaitsForTheCallInFlightUnlessCalledFromIt) {
     EXPECT_EQ(leaving->Received().size(), 1u);
 }
 
+TEST_F(EventDispatcherTest, SinkMayReleaseTheLastReferenceToTheDispatcher) {
+    CComPtr<IVEventDispatcher> held = std::move(m_dispatcher);
+    auto releasing = CRecordingSink::Make([&](const auto&) {
+        held = nullptr;  // the dispatcher goes inside this call, on its delivery thread
+        return S_OK;
+    });
+    auto other = CRecordingSink::Make();
+    ASSERT_EQ(held->Advise(releasing->GetUnknown(), 1), S_OK);
+    ASSERT_EQ(held->Advise(other->GetUnknown(), 2), S_OK);
+    IVEventDispatcher* const dispatcher = held;
+    ASSERT_EQ(dispatcher->DispatchEvent(VARIANT(CTestEvent::Make(k_completedType, 1))), S_OK);
+    ASSERT_TRUE(releasing->WaitForCount(1));
+    EXPECT_EQ(held, nullptr);
+}
+
 TEST_F(EventDispatcherTest, RefusesBadConnectionsAndEvents) {
     auto sink = CRecordingSink::Make();
     EXPECT_EQ(m_dispatcher->Advise(sink->GetUnknown(), 0), E_INVALIDARG);
