@@ -1,7 +1,6 @@
 #include "components/veventlib/veventdispatcherobj.h"
 
 #include <utility>
-#include <vector>
 
 #include "qlib/qutilitylib/qcatch.h"
 #include "vtranscoder/vitemsinterfaces.h"
