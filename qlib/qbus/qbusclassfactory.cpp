@@ -12,13 +12,21 @@
 #include "qlib/qcom/progid.h"
 #include "qlib/qutilitylib/qcatch.h"
 
-namespace {
-
-[[noreturn]] void Fail(HRESULT hr, std::wstring description) {
-    throw CQBusError::FromHResult(hr, ErrorInfo{std::move(description), IID_NULL, L""});
+template <class Body>
+void CQBusClassFactory::ServeWhileAlive(const std::shared_ptr<Lifetime>& lifetime,
+                                        const CQBusCall& call, Body&& body) {
+    std::shared_lock lock(lifetime->lock);
+    if (!lifetime->alive) {
+        call.ReplyError(
+            CQBusError::FromHResult(CO_E_SERVER_EXEC_FAILURE, L"The server is ending."));
+        return;
+    }
+    try {
+        body();
+    } catch (...) {
+        call.ReplyError(CQBusError::FromCurrentException());
+    }
 }
-
-}  // namespace
 
 CQBusClassFactory::CQBusClassFactory(CQBusConnection& connection, std::string path,
                                      std::string interfacePrefix, std::vector<SQBusClass> classes,
@@ -41,38 +49,46 @@ CQBusClassFactory::CQBusClassFactory(CQBusConnection& connection, std::string pa
                 } catch (...) {
                     throw CQBusError::FromCurrentException();
                 }
-                CQBusCall::Serve(m_connection, call, [this, name](const CQBusCall& held) {
-                    try {
-                        std::string path;
-                        CreateInstance(held.Sender(), name, &path);
-                        held.Reply(
-                            [&](sdbus::MethodReply& reply) { reply << sdbus::ObjectPath(path); });
-                    } catch (...) {
-                        held.ReplyError(CQBusError::FromCurrentException());
-                    }
-                });
+                CQBusCall::Serve(m_connection, call,
+                                 [this, name, lifetime = m_lifetime](const CQBusCall& held) {
+                                     ServeWhileAlive(lifetime, held, [&] {
+                                         std::string path;
+                                         CreateInstance(held.Sender(), name, &path);
+                                         held.Reply([&](sdbus::MethodReply& reply) {
+                                             reply << sdbus::ObjectPath(path);
+                                         });
+                                     });
+                                 });
             });
         m_busObject->registerMethod(
             k_interface, "Release", "o", {"object"}, "", {}, [this](sdbus::MethodCall call) {
                 sdbus::ObjectPath path;
                 call >> path;
-                CQBusCall::Serve(m_connection, call, [this, path](const CQBusCall& held) {
-                    try {
-                        Release(held.Sender(), path);
-                        held.Reply([](sdbus::MethodReply&) {});
-                    } catch (...) {
-                        held.ReplyError(CQBusError::FromCurrentException());
-                    }
-                });
+                CQBusCall::Serve(m_connection, call,
+                                 [this, path, lifetime = m_lifetime](const CQBusCall& held) {
+                                     ServeWhileAlive(lifetime, held, [&] {
+                                         Release(held.Sender(), path);
+                                         held.Reply([](sdbus::MethodReply&) {});
+                                     });
+                                 });
             });
         m_busObject->finishRegistration();
     });
     m_peerListener =
-        m_connection.AddPeerGoneListener([this](const std::string& peer) { PeerGone(peer); });
+        m_connection.AddPeerGoneListener([this, lifetime = m_lifetime](const std::string& peer) {
+            std::shared_lock lock(lifetime->lock);
+            if (lifetime->alive) {
+                PeerGone(peer);
+            }
+        });
 }
 
 CQBusClassFactory::~CQBusClassFactory() {
     m_connection.RemovePeerGoneListener(m_peerListener);
+    {
+        std::unique_lock lock(m_lifetime->lock);
+        m_lifetime->alive = false;
+    }
     m_connection.WithBus([&](sdbus::IConnection&) { m_busObject.reset(); });
     std::map<std::string, Exported> exports;
     {
@@ -105,8 +121,8 @@ const SQBusClass& CQBusClassFactory::Resolve(const std::wstring& name) const {
                           : std::ranges::find(type.progIds, name) != type.progIds.end();
     });
     if (found == m_classes.end()) {
-        Fail(registered ? REGDB_E_CLASSNOTREG : CO_E_CLASSSTRING,
-             L"No class of this server is named \"" + name + L"\".");
+        throw CQBusError::FromHResult(registered ? REGDB_E_CLASSNOTREG : CO_E_CLASSSTRING,
+                                      L"No class of this server is named \"" + name + L"\".");
     }
     return *found;
 }
@@ -161,8 +177,9 @@ void CQBusClassFactory::Release(const std::string& peer, const std::string& path
         const auto held = found == m_exports.end() ? std::map<std::string, size_t>::iterator()
                                                    : found->second.references.find(peer);
         if (found == m_exports.end() || held == found->second.references.end()) {
-            Fail(E_INVALIDARG, L"This client holds no reference to " +
-                                   std::wstring(path.begin(), path.end()) + L".");
+            throw CQBusError::FromHResult(E_INVALIDARG, L"This client holds no reference to " +
+                                                            std::wstring(path.begin(), path.end()) +
+                                                            L".");
         }
         if (--held->second == 0) {
             found->second.references.erase(held);

@@ -18,9 +18,12 @@
 // Objects are made through the process's class table (CoCreateInstance, in-process), so the
 // host registers its classes there first (a singleton factory for a Shared class).
 //
-// Calls are served on the connection's pool. m_lock guards m_exports, m_shared and m_nextId;
-// it is never held while an object is made or released, or while the reference listener runs.
-// The destructor withdraws every export and must not run on the loop thread.
+// Calls are served on the connection's pool. m_lock guards m_exports and m_nextId; it is never
+// held while an object is made or released, or while the reference listener runs. Work on the
+// pool holds m_lifetime->lock shared while it runs; the destructor takes it exclusively (so it
+// waits for running work), marks the factory gone (work that starts later answers that the
+// class objects are gone), and then withdraws every export. It must not run on the loop thread
+// or on a pool thread.
 
 #include <cstdint>
 #include <functional>
@@ -28,6 +31,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -35,6 +39,8 @@
 
 #include "qlib/qbus/qbusconnection.h"
 #include "qlib/qbus/qbusserverobject.h"
+
+class CQBusCall;
 
 enum class EQBusInstancing { Shared, PerRequest };
 
@@ -68,6 +74,16 @@ private:
         EQBusInstancing instancing = EQBusInstancing::PerRequest;
     };
 
+    struct Lifetime {
+        std::shared_mutex lock;
+        bool alive = true;  // guarded by lock
+    };
+
+    // Runs body for a call while the factory lives (holding its lifetime lock shared); a
+    // failure of body, or a factory that is gone, is the call's error.
+    template <class Body>
+    static void ServeWhileAlive(const std::shared_ptr<Lifetime>& lifetime, const CQBusCall& call,
+                                Body&& body);
     void CreateInstance(const std::string& peer, const std::wstring& name, std::string* path);
     void Release(const std::string& peer, const std::string& path);
     void PeerGone(const std::string& peer);
@@ -87,6 +103,8 @@ private:
     std::mutex m_createLock;  // serialises the first creation of a Shared class's export
     std::map<std::string, Exported> m_exports;  // by path; guarded by m_lock
     uint64_t m_nextId = 1;                      // guarded by m_lock
+
+    const std::shared_ptr<Lifetime> m_lifetime = std::make_shared<Lifetime>();
 
     std::unique_ptr<sdbus::IObject> m_busObject;  // guarded by the bus lock
     uint64_t m_peerListener = 0;

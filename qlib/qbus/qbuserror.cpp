@@ -19,6 +19,10 @@ sdbus::Error CQBusError::FromHResult(HRESULT hr, const std::optional<ErrorInfo>&
     return sdbus::Error(k_hresultName, std::string(code) + " " + qsys::ToUtf8(description));
 }
 
+sdbus::Error CQBusError::FromHResult(HRESULT hr, std::wstring description) {
+    return FromHResult(hr, ErrorInfo{std::move(description), IID_NULL, L""});
+}
+
 sdbus::Error CQBusError::FromCurrentException() {
     try {
         throw;

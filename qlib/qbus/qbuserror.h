@@ -31,6 +31,7 @@ public:
 
     // The error of a failed call: hr with the error information it left (may be none).
     static sdbus::Error FromHResult(HRESULT hr, const std::optional<ErrorInfo>& info);
+    static sdbus::Error FromHResult(HRESULT hr, std::wstring description);
     // The error of the exception being handled (inside a catch block only): a _com_error or
     // CQException keeps its HRESULT and text, anything else is E_FAIL with its message.
     static sdbus::Error FromCurrentException();

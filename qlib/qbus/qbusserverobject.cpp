@@ -24,10 +24,6 @@ using Work = CQBusCall::Work;
 // At most this many names or arguments in one late-bound call.
 constexpr size_t k_maxLateBoundArguments = 64;
 
-[[noreturn]] void Fail(HRESULT hr, std::wstring description) {
-    throw CQBusError::FromHResult(hr, ErrorInfo{std::move(description), IID_NULL, L""});
-}
-
 }  // namespace
 
 struct CQBusServerObject::Core : std::enable_shared_from_this<CQBusServerObject::Core> {
@@ -135,7 +131,8 @@ void CQBusServerObject::Core::RegisterDispatch() {
                                           const auto found = std::ranges::find(
                                               dispatchTable->methods, name, &MethodInfo::name);
                                           if (found == dispatchTable->methods.end()) {
-                                              Fail(DISP_E_MEMBERNOTFOUND, L"Unknown name: " + name);
+                                              throw CQBusError::FromHResult(
+                                                  DISP_E_MEMBERNOTFOUND, L"Unknown name: " + name);
                                           }
                                           ids.push_back(found->dispId);
                                       }
@@ -243,7 +240,8 @@ Work CQBusServerObject::Core::ReadInvoke(sdbus::MethodCall& call) {
     call.exitContainer();
     const MethodInfo* method = FindDispatchMethod(dispId);
     if (method == nullptr) {
-        Fail(DISP_E_MEMBERNOTFOUND, L"Unknown dispatch id " + std::to_wstring(dispId) + L".");
+        throw CQBusError::FromHResult(DISP_E_MEMBERNOTFOUND,
+                                      L"Unknown dispatch id " + std::to_wstring(dispId) + L".");
     }
     // Values for every parameter but the retval, or for the in-parameters only.
     const bool everyParameter = given.size() == method->ArgumentCount();
@@ -266,7 +264,7 @@ Work CQBusServerObject::Core::ReadInvoke(sdbus::MethodCall& call) {
         args.push_back(std::move(value));
     }
     if (next < given.size()) {
-        Fail(DISP_E_BADPARAMCOUNT, L"Too many arguments.");
+        throw CQBusError::FromHResult(DISP_E_BADPARAMCOUNT, L"Too many arguments.");
     }
     return [this, method, args = std::move(args)](const CQBusCall& held) mutable {
         ClearErrorInfo();
@@ -331,9 +329,8 @@ void CQBusServerObject::Core::Unadvise(const CQBusCall& call, DWORD cookie) {
         }
     }
     if (dropped.empty()) {
-        call.ReplyError(CQBusError::FromHResult(
-            CONNECT_E_NOCONNECTION,
-            ErrorInfo{L"No connection of this client has that cookie.", IID_NULL, L""}));
+        call.ReplyError(CQBusError::FromHResult(CONNECT_E_NOCONNECTION,
+                                                L"No connection of this client has that cookie."));
         return;
     }
     Disconnect(std::move(dropped));

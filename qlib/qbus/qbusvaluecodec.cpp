@@ -54,10 +54,8 @@ std::string ElementSignature(VARTYPE elementVt) {
 }
 
 [[noreturn]] void NoBusForm(VARTYPE vt) {
-    throw CQBusError::FromHResult(
-        DISP_E_BADVARTYPE,
-        ErrorInfo{L"A value of type " + std::to_wstring(vt) + L" cannot travel on the bus.",
-                  IID_NULL, L""});
+    throw CQBusError::FromHResult(DISP_E_BADVARTYPE, L"A value of type " + std::to_wstring(vt) +
+                                                         L" cannot travel on the bus.");
 }
 
 template <class T>
