@@ -12,6 +12,7 @@
 
 #include "components/vtranscoderlib/vconversion.h"
 #include "components/vtranscoderlib/vhelperrequest.h"
+#include "components/vtranscoderlib/voutputformats.h"
 #include "qlib/qsys/textcodec.h"
 
 int main(int argc, char** argv) {
@@ -23,6 +24,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     const SVHelperRequest& request = std::get<SVHelperRequest>(parsed);
+    if (!CVOutputFormats::Find(request.outputFormat)) {
+        fprintf(stderr, "%s: the output format %d is not one the transcoder knows\n", argv[0],
+                request.outputFormat);
+        return 2;
+    }
     CVConversion conversion({qsys::FromUtf8(request.source), qsys::FromUtf8(request.output),
                              request.outputFormat, request.settings});
     SVTranscodeOutcome outcome = conversion.Wait();

@@ -140,7 +140,8 @@ std::string CVHelperProcess::DefaultExecutable() {
 
 CVHelperProcess::CVHelperProcess(const std::string& executable,
                                  const std::vector<std::string>& arguments, int niceness,
-                                 const std::vector<SVHandedDescriptor>& handed) {
+                                 const std::vector<SVHandedDescriptor>& handed)
+    : m_lines(k_maxLineLength) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {
         RaiseErrno("pipe2");
@@ -229,10 +230,8 @@ int CVHelperProcess::Reap() {
 bool CVHelperProcess::TakeLines(SVHelperRun& run,
                                 const std::function<bool(const CVHelperMessage&)>& onMessage,
                                 bool& progressed) {
-    size_t start = 0;
-    for (size_t end; (end = m_pending.find('\n', start)) != std::string::npos; start = end + 1) {
-        auto message =
-            CVHelperMessage::Parse(std::string_view(m_pending).substr(start, end - start));
+    while (auto line = m_lines.Next()) {
+        auto message = CVHelperMessage::Parse(*line);
         if (!message) {
             return false;
         }
@@ -242,8 +241,7 @@ bool CVHelperProcess::TakeLines(SVHelperRun& run,
             progressed = true;
         }
     }
-    m_pending.erase(0, start);
-    return m_pending.size() <= k_maxLineLength;
+    return !m_lines.Overlong();
 }
 
 bool CVHelperProcess::ReadReport(SVHelperRun& run,
@@ -253,10 +251,13 @@ bool CVHelperProcess::ReadReport(SVHelperRun& run,
     for (;;) {
         ssize_t count = read(m_reportFd, buffer, sizeof buffer);
         if (count > 0) {
-            m_pending.append(buffer, static_cast<size_t>(count));
-            if (!run.garbled && !TakeLines(run, onMessage, progressed)) {
-                run.garbled = true;
-                Signal(SIGKILL);
+            // A garbled report is not read any further; the pipe is only drained.
+            if (!run.garbled) {
+                m_lines.Append(std::string_view(buffer, static_cast<size_t>(count)));
+                if (!TakeLines(run, onMessage, progressed)) {
+                    run.garbled = true;
+                    Signal(SIGKILL);
+                }
             }
             continue;
         }

@@ -21,6 +21,7 @@
 
 #include "components/vtranscoderlib/vhelpermessage.h"
 #include "components/vtranscoderlib/vpausableclock.h"
+#include "components/vtranscoderlib/vreportlines.h"
 #include "components/vtranscoderlib/vtranscoderesult.h"
 
 // What a supervised run came to.
@@ -71,7 +72,7 @@ public:
                           const std::function<bool(const CVHelperMessage&)>& onMessage);
 
 private:
-    // Handles the complete lines in m_pending; false when one is not a message.
+    // Handles the complete lines of the report; false when one is not a message or too long.
     bool TakeLines(SVHelperRun& run, const std::function<bool(const CVHelperMessage&)>& onMessage,
                    bool& progressed);
     // Reads what the pipe holds; false at its end.
@@ -84,8 +85,8 @@ private:
 
     pid_t m_pid = -1;
     int m_reportFd = -1;
-    int m_exitFd = -1;      // pidfd of the helper, or -1
-    std::string m_pending;  // report bytes not yet ending in a line break
+    int m_exitFd = -1;  // pidfd of the helper, or -1
+    CVReportLines m_lines;
     std::mutex m_mutex;
     bool m_reaped = false;  // guarded by m_mutex
 };

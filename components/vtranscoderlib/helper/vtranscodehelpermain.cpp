@@ -20,6 +20,7 @@
 #include "components/vtranscoderlib/vtranscodeerror.h"
 #include "qlib/qsys/textcodec.h"
 #include "qlib/qsys/uniquefd.h"
+#include "qlib/qutilitylib/qexception.h"
 
 namespace {
 
@@ -90,6 +91,14 @@ int main(int argc, char** argv) {
         return 1;
     } catch (const std::exception& error) {
         reporter.Send(Result(EVTranscodeResult_ConversionFailed, error.what()));
+        return 1;
+    } catch (const CQException& error) {
+        reporter.Send(
+            Result(EVTranscodeResult_ConversionFailed, qsys::ToUtf8(error.GetDescription())));
+        return 1;
+    } catch (...) {
+        reporter.Send(
+            Result(EVTranscodeResult_ConversionFailed, "An unknown failure ended the conversion"));
         return 1;
     }
     reporter.Send(Result(EVTranscodeResult_Completed, ""));

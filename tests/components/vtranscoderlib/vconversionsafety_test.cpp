@@ -5,8 +5,10 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -219,4 +221,43 @@ TEST_F(ConversionSafetyTest, HelperRunsWithinLimitsAndRefusesOversizedPictures) 
 #endif
     EXPECT_NE(CVTestMedia::Contents(proc + "/status").find("NoNewPrivs:\t1"), std::string::npos);
     conversion.Abort();
+}
+
+TEST_F(ConversionSafetyTest, ServerKilledOutrightLeavesNoHelperAndNoFile) {
+    m_media.Make("long.mkv", {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=30:duration=60",
+                              "-c:v", "mpeg4", "-q:v", "8"});
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    qsys::UniqueFd readEnd(fds[0]);
+    qsys::UniqueFd writeEnd(fds[1]);
+    pid_t server = fork();
+    ASSERT_GE(server, 0);
+    if (server == 0) {
+        // The stand-in server: converts and says so once progress arrives.
+        SVConversionOptions options;
+        options.onProgress = [&](const SVConversionProgress&) {
+            if (writeEnd.IsValid() && write(writeEnd.Get(), "p", 1) == 1) {
+                writeEnd.Reset();
+            }
+        };
+        CVConversion({m_media.Path("long.mkv"), m_media.Path("out/long.mp4"), 10, {}}, options)
+            .Wait();
+        _exit(0);
+    }
+    writeEnd.Reset();
+    char byte = 0;
+    ASSERT_EQ(read(readEnd.Get(), &byte, 1), 1) << "the conversion runs";
+    const std::string source = (m_media.Folder() / "long.mkv").string();
+    ASSERT_EQ(CVTestMedia::FindProcesses(source).size(), 1u);
+    kill(server, SIGKILL);
+    int status = 0;
+    waitpid(server, &status, 0);
+    // The helper follows its server at once; polled with a bound, not slept for.
+    auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!CVTestMedia::FindProcesses(source).empty() &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_TRUE(CVTestMedia::FindProcesses(source).empty()) << "the helper died with the server";
+    EXPECT_EQ(m_media.Names(), std::vector<std::string>{"long.mkv"}) << "no file, hidden or not";
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "components/vtranscoderlib/vhelperrequest.h"
+#include "components/vtranscoderlib/vreportlines.h"
 
 TEST(HelperMessage, AnyTextSurvivesTheLine) {
     std::string awkward = "a b=c%d\ne\x01\x7f\xc3\xa9";
@@ -74,4 +75,28 @@ TEST(HelperRequest, BadCommandLinesAreRefusedWithAReason) {
         ASSERT_TRUE(std::holds_alternative<std::string>(parsed)) << ::testing::PrintToString(args);
         EXPECT_FALSE(std::get<std::string>(parsed).empty());
     }
+}
+
+TEST(ReportLines, ALongLineInSmallPiecesIsReadInLinearTime) {
+    CVReportLines lines(1 << 20);
+    const std::string piece(64, 'x');
+    size_t total = 0;
+    for (int i = 0; i < 16'000; ++i) {  // about a megabyte, 64 bytes at a time
+        lines.Append(piece);
+        total += piece.size();
+        EXPECT_FALSE(lines.Next());
+    }
+    lines.Append("\nP pos=1\nR co");
+    auto line = lines.Next();
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->size(), total);
+    EXPECT_EQ(lines.Next(), std::optional<std::string_view>("P pos=1"));
+    EXPECT_FALSE(lines.Next());
+    lines.Append("de=0\n");
+    EXPECT_EQ(lines.Next(), std::optional<std::string_view>("R code=0"));
+    EXPECT_LE(lines.BytesExamined(), total + 32) << "each byte searched once";
+    EXPECT_FALSE(lines.Overlong());
+    lines.Append(std::string((1 << 20) + 1, 'y'));
+    EXPECT_FALSE(lines.Next());
+    EXPECT_TRUE(lines.Overlong());
 }
