@@ -124,8 +124,10 @@ HRESULT CScriptedTranscoder::GetFileInfo(BSTR, IVItem**) {
     return E_NOTIMPL;
 }
 
-HRESULT CScriptedTranscoder::GetOutputFormatInfo(LONG, LONG, VARIANT*) {
-    return E_NOTIMPL;
+HRESULT CScriptedTranscoder::GetOutputFormatInfo(LONG, LONG infoKind, VARIANT* info) {
+    // Every format is an MP4 one: extension (0) and MIME type (1).
+    *info = infoKind == 0 ? VARIANT(L".mp4") : infoKind == 1 ? VARIANT(L"video/mp4") : VARIANT();
+    return S_OK;
 }
 
 void CScriptedTranscoder::Notify(LONG type) {

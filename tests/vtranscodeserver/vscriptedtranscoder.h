@@ -4,7 +4,8 @@
 // each Transcode call takes the next job script, sends its notifications (items with "Type" in
 // the transcode namespace, through its own event dispatcher, as the real component does), runs
 // its hook, optionally holds until Abort or Release, and answers the scripted result. It records
-// the priority argument of each call and counts Abort calls.
+// the priority argument of each call and counts Abort calls. Every format it is asked about is
+// an MP4 one (".mp4", "video/mp4").
 //
 // The script is guarded by its mutex; Transcode runs on the service's worker, Pause, Continue and
 // Abort on client threads, the test reads and writes the script on its own thread.
