@@ -116,5 +116,29 @@ for entry in 15:jpg 16:bmp 17:png 18:gif; do
   run_case "(e) still fmt ${entry%%:*} 640x480" image "$WORK/still.png" "${entry##*:}" \
     "${entry%%:*}" --image-width 640 --image-height 480
 done
+
+# A batch of photos, as a library sync meets them: the engine converting one after the other
+# against a per-file loop of the ffmpeg command line (both pay every start-up).
+BATCH="${BATCH:-200}"
+mkdir -p "$WORK/photos" "$WORK/ours-photos" "$WORK/ff-photos"
+for ((i = 0; i < BATCH; i++)); do
+  if ((i % 2)); then extension=jpg; else extension=png; fi
+  ffmpeg -nostdin -v error -y -f lavfi -i "testsrc2=size=1920x1080" -vf "hue=h=$((i * 7))" \
+    -frames:v 1 "$WORK/photos/p$i.$extension"
+done
+batch_ours() {
+  for photo in "$WORK"/photos/*; do
+    "$BENCH" --source "$photo" --output "$WORK/ours-photos/$(basename "$photo").jpg" --format 15
+  done
+}
+# The ffmpeg commands are made before the clock starts.
+for photo in "$WORK"/photos/*; do
+  "$PLAN" ffmpeg --source "$photo" --format 15 --output "$WORK/ff-photos/$(basename "$photo").jpg"
+done >"$WORK/ff-batch.sh"
+ourBatch=$(timed batch_ours | cut -d' ' -f1)
+theirBatch=$(timed bash "$WORK/ff-batch.sh" | cut -d' ' -f1)
+awk -v n="$BATCH" -v o="$ourBatch" -v t="$theirBatch" 'BEGIN {
+  printf "%-38s %8.3f %8.3f %6.3f\n", "(f) batch of " n " photos to fmt 15", o, t, o / t }'
+
 echo
 echo "Median of $RUNS runs each; machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)."
