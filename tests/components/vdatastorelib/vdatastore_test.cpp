@@ -324,3 +324,18 @@ TEST_F(DataStoreTest, OneObjectServesSeveralThreadsAtOnce) {
     EXPECT_EQ(ComCall(store.Get(), &IVDataStore::Count, BSTR(L"File")), k_threads * k_itemsEach);
     EXPECT_EQ(QueryItems(store, L"File", L"File.Owner = \"2\"").size(), size_t{k_itemsEach});
 }
+
+TEST_F(DataStoreTest, AnItemHoldingItselfIsRefusedAndNothingIsStored) {
+    CComPtr<IVDataStore> store = OpenStore(Folder(L"cycle"));
+    CComPtr<IVItem> item = NewItem(L"File");
+    CComPtr<IVProperties> properties = ComCall(item.Get(), &IVItem::GetProperties);
+    ComCall(properties.Get(), &IVProperties::SetValue, BSTR(L"Self"), BSTR(), VARIANT(item));
+    const auto error =
+        ComRaised([&] { ComCall(store.Get(), &IVDataStore::Add, VARIANT::Missing(), item.Get()); });
+    // Break the cycle so that the item can go.
+    ComCall(properties.Get(), &IVProperties::RemoveValue, BSTR(L"Self"), BSTR());
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(error->HasErrorCode(VDSERR_VALUE_NOT_STORABLE));
+    EXPECT_NE(error->GetXML().find(L"Self"), std::wstring::npos);
+    EXPECT_EQ(ComCall(store.Get(), &IVDataStore::Count, BSTR(L"Item")), 0);
+}
