@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "components/vtranscoderlib/helper/vprogressreporter.h"
 #include "components/vtranscoderlib/vtranscodeerror.h"
 #include "qlib/qsys/textcodec.h"
 #include "qlib/qutilitylib/qexception.h"
@@ -316,11 +317,16 @@ TEST_F(ConversionTest, PauseHoldsProgressAndTheClockContinueResumesAbortLeavesNo
     ASSERT_TRUE(conversion.Pause());
     EXPECT_FALSE(conversion.Pause()) << "already paused";
     EXPECT_TRUE(conversion.IsPaused());
-    std::this_thread::sleep_for(500ms);  // a report on its way when pausing may still arrive
-    size_t reportsWhilePaused = log.Count();
+    // A running helper reports four times a second: watch a few of its intervals, failing at
+    // the first sign of progress (beyond one report that was on its way when it stopped).
+    size_t reportsAtPause = log.Count();
     double clockWhilePaused = conversion.ActiveSeconds();
-    std::this_thread::sleep_for(1s);
-    EXPECT_EQ(log.Count(), reportsWhilePaused) << "no progress while paused";
+    auto until = std::chrono::steady_clock::now() + 3 * CVProgressReporter::k_interval;
+    while (std::chrono::steady_clock::now() < until && log.Count() <= reportsAtPause + 1 &&
+           conversion.ActiveSeconds() == clockWhilePaused) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_LE(log.Count(), reportsAtPause + 1) << "no progress while paused";
     EXPECT_EQ(conversion.ActiveSeconds(), clockWhilePaused) << "the estimate's clock stands";
 
     double positionBefore = log.Last().positionSeconds;
