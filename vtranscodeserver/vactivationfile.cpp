@@ -1,9 +1,8 @@
 #include "vtranscodeserver/vactivationfile.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <fstream>
+#include <system_error>
 
+#include "qlib/qsys/files.h"
 #include "qlib/qsys/textcodec.h"
 #include "qlib/qutilitylib/qexception.h"
 #include "qlib/qutilitylib/qfileutilities.h"
@@ -18,20 +17,11 @@ void CVActivationFile::Write(const std::wstring& executablePath) {
     const std::wstring path = Path();
     CQFileUtilities::BuildParentDirectory(path);
     // The bus reads the file as plain UTF-8 without a byte-order mark.
-    const std::string target = qsys::ToUtf8(path);
-    const std::string temporary = target + ".new";
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        file << "[D-BUS Service]\nName=" << k_vBusName << "\nExec=" << qsys::ToUtf8(executablePath)
-             << " -Embedding\n";
-        file.flush();
-        if (!file) {
-            CQException::RaiseSystemError(errno == 0 ? EIO : errno, {{L"Filename", path}});
-        }
-    }
-    if (std::rename(temporary.c_str(), target.c_str()) != 0) {
-        const int error = errno;
-        std::remove(temporary.c_str());
+    const std::string contents = std::string("[D-BUS Service]\nName=") + k_vBusName +
+                                 "\nExec=" + qsys::ToUtf8(executablePath) + " -Embedding\n";
+    try {
+        qsys::WriteFileAtomically(qsys::ToUtf8(path), contents, 0644);
+    } catch (const std::system_error& error) {
         CQException::RaiseSystemError(error, {{L"Filename", path}});
     }
 }
