@@ -47,6 +47,7 @@ void CQWorkerThreadHost::StartWorkerThread() {
         state.finishedEvent =
             std::make_unique<qsys::Event>(qsys::EventReset::Auto, qsys::EventState::NonSignaled);
         state.running = true;
+        const std::lock_guard gate(state.startGate);
         try {
             m_thread = std::thread(&CQWorkerThreadHost::WorkerThreadRunner, this, m_state);
         } catch (const std::system_error& error) {
@@ -106,6 +107,7 @@ CQException CQWorkerThreadHost::GetWorkerError() const {
 
 void CQWorkerThreadHost::WorkerThreadRunner(CQWorkerThreadHost* host,
                                             std::shared_ptr<RunState> state) noexcept {
+    { const std::lock_guard gate(state->startGate); }  // the owner has stored the thread
     t_runningHost = host;
     CQCatch::LogAndSwallow([&] {
         CQLogging::Log(EQLogLevel_Debug, false,

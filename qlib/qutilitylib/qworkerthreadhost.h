@@ -37,6 +37,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -86,6 +87,10 @@ private:
         std::unique_ptr<qsys::Event> stopEvent;      // written by the owner while no thread runs
         std::unique_ptr<qsys::Event> finishedEvent;  // written by the owner while no thread runs
         CQException workerError;                     // guarded by lock
+        // Held by the owner while it creates the thread and stores it in m_thread; the runner
+        // passes it before the worker starts, so a worker that destroys its host finds the
+        // thread object assigned.
+        std::mutex startGate;
     };
 
     static void WorkerThreadRunner(CQWorkerThreadHost* host,
