@@ -1,18 +1,17 @@
 #include "qlib/qcom/guid.h"
 
-#include <cstdio>
-#include <cwchar>
 #include <random>
 
-std::wstring GuidToString(const GUID& guid) {
-    wchar_t buffer[40];
-    std::swprintf(buffer, std::size(buffer), L"{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  guid.Data1, guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2],
-                  guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
-    return buffer;
-}
-
 namespace {
+
+// Writes the `digits` upper-case hexadecimal digits of value at out; returns the end.
+wchar_t* WriteHex(wchar_t* out, uint64_t value, int digits) {
+    static constexpr wchar_t k_digits[] = L"0123456789ABCDEF";
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
+        *out++ = k_digits[(value >> shift) & 0xF];
+    }
+    return out;
+}
 
 std::optional<uint64_t> ParseHex(std::wstring_view text) {
     uint64_t value = 0;
@@ -33,6 +32,23 @@ std::optional<uint64_t> ParseHex(std::wstring_view text) {
 }
 
 }  // namespace
+
+std::wstring GuidToString(const GUID& guid) {
+    // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"
+    std::wstring text(38, L'-');
+    wchar_t* out = text.data();
+    *out++ = L'{';
+    out = WriteHex(out, guid.Data1, 8) + 1;
+    out = WriteHex(out, guid.Data2, 4) + 1;
+    out = WriteHex(out, guid.Data3, 4) + 1;
+    out = WriteHex(out, guid.Data4[0], 2);
+    out = WriteHex(out, guid.Data4[1], 2) + 1;
+    for (int i = 2; i < 8; ++i) {
+        out = WriteHex(out, guid.Data4[i], 2);
+    }
+    *out = L'}';
+    return text;
+}
 
 std::optional<GUID> GuidFromString(std::wstring_view text) {
     if (text.size() == 38 && text.front() == L'{' && text.back() == L'}') {

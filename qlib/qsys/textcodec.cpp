@@ -1,5 +1,7 @@
 #include "qlib/qsys/textcodec.h"
 
+#include <type_traits>
+
 namespace qsys {
 namespace {
 
@@ -83,13 +85,31 @@ uint16_t ReadUnit(std::string_view bytes, size_t index, ByteOrder order) {
                                             : static_cast<uint16_t>((first << 8) | second);
 }
 
+// The length of the leading run of ASCII characters (code units below 0x80) of text.
+template <class Char>
+size_t AsciiPrefix(std::basic_string_view<Char> text) {
+    size_t length = 0;
+    while (length < text.size() &&
+           static_cast<std::make_unsigned_t<Char>>(text[length]) < 0x80) {
+        ++length;
+    }
+    return length;
+}
+
 }  // namespace
 
 std::string ToUtf8(std::wstring_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (wchar_t c : text) {
-        AppendUtf8(out, static_cast<char32_t>(c));
+    // Most texts are ASCII: their run is copied unit by unit without the encoder.
+    const size_t ascii = AsciiPrefix(text);
+    std::string out(ascii, '\0');
+    for (size_t i = 0; i < ascii; ++i) {
+        out[i] = static_cast<char>(text[i]);
+    }
+    if (ascii < text.size()) {
+        out.reserve(text.size() + (text.size() - ascii) * 2);
+        for (wchar_t c : text.substr(ascii)) {
+            AppendUtf8(out, static_cast<char32_t>(c));
+        }
     }
     return out;
 }
@@ -108,9 +128,13 @@ std::optional<std::wstring> FromUtf8Strict(std::string_view bytes) {
 }
 
 std::wstring FromUtf8(std::string_view bytes) {
-    std::wstring out;
+    const size_t ascii = AsciiPrefix(bytes);
+    std::wstring out(ascii, L'\0');
+    for (size_t i = 0; i < ascii; ++i) {
+        out[i] = static_cast<wchar_t>(bytes[i]);
+    }
     out.reserve(bytes.size());
-    for (size_t pos = 0; pos < bytes.size();) {
+    for (size_t pos = ascii; pos < bytes.size();) {
         out += static_cast<wchar_t>(DecodeUtf8(bytes, pos).value_or(k_replacement));
     }
     return out;

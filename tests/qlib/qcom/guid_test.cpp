@@ -9,6 +9,8 @@ TEST(Guid, RegistryFormRoundTrips) {
     EXPECT_EQ(GuidToString(guid), L"{00020400-0000-0000-C000-000000000046}");
     EXPECT_EQ(GuidFromString(L"{00020400-0000-0000-c000-000000000046}"), guid);
     EXPECT_EQ(GuidFromString(L"00020400-0000-0000-C000-000000000046"), guid);
+    const std::wstring everyDigit = L"{01234567-89AB-CDEF-FEDC-BA9876543210}";
+    EXPECT_EQ(GuidToString(GuidFromString(everyDigit).value()), everyDigit);
 }
 
 TEST(Guid, MalformedTextIsRefused) {
