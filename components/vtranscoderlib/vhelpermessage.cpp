@@ -1,6 +1,6 @@
 #include "components/vtranscoderlib/vhelpermessage.h"
 
-#include <charconv>
+#include "components/vtranscoderlib/vnumbertext.h"
 
 namespace {
 
@@ -60,23 +60,6 @@ std::optional<std::string> Unescape(std::string_view text) {
     return plain;
 }
 
-template <typename T>
-std::optional<T> ParseNumber(const std::string& text) {
-    T value{};
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-template <typename T>
-std::string NumberText(T value) {
-    char buffer[40];
-    auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-    return std::string(buffer, end);
-}
-
 }  // namespace
 
 std::optional<CVHelperMessage> CVHelperMessage::Parse(std::string_view line) {
@@ -115,11 +98,11 @@ CVHelperMessage& CVHelperMessage::Set(const std::string& key, std::string value)
 }
 
 CVHelperMessage& CVHelperMessage::Set(const std::string& key, int64_t value) {
-    return Set(key, NumberText(value));
+    return Set(key, CVNumberText::Format(value));
 }
 
 CVHelperMessage& CVHelperMessage::Set(const std::string& key, double value) {
-    return Set(key, NumberText(value));
+    return Set(key, CVNumberText::Format(value));
 }
 
 std::string CVHelperMessage::Text(const std::string& key) const {
@@ -128,11 +111,11 @@ std::string CVHelperMessage::Text(const std::string& key) const {
 }
 
 int64_t CVHelperMessage::Integer(const std::string& key, int64_t fallback) const {
-    return ParseNumber<int64_t>(Text(key)).value_or(fallback);
+    return CVNumberText::Parse<int64_t>(Text(key)).value_or(fallback);
 }
 
 double CVHelperMessage::Real(const std::string& key, double fallback) const {
-    return ParseNumber<double>(Text(key)).value_or(fallback);
+    return CVNumberText::Parse<double>(Text(key)).value_or(fallback);
 }
 
 std::string CVHelperMessage::Format() const {

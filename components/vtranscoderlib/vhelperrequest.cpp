@@ -1,22 +1,20 @@
 #include "components/vtranscoderlib/vhelperrequest.h"
 
-#include <charconv>
 #include <functional>
 #include <map>
 
+#include "components/vtranscoderlib/vnumbertext.h"
+
 namespace {
 
-template <typename T>
-std::string NumberText(T value) {
-    char buffer[40];
-    auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-    return std::string(buffer, end);
-}
-
+// Reads the whole text as a number into `value`; false, leaving it, when it is not one.
 template <typename T>
 bool ParseNumber(const std::string& text, T& value) {
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return error == std::errc() && end == text.data() + text.size();
+    auto parsed = CVNumberText::Parse<T>(text);
+    if (parsed) {
+        value = *parsed;
+    }
+    return parsed.has_value();
 }
 
 // One numeric option: its name and where its value goes.
@@ -32,7 +30,9 @@ NumericOption Option(const char* name, T SVTranscodeSettings::*member) {
             [member](SVTranscodeSettings& settings, const std::string& text) {
                 return ParseNumber(text, settings.*member);
             },
-            [member](const SVTranscodeSettings& settings) { return NumberText(settings.*member); }};
+            [member](const SVTranscodeSettings& settings) {
+                return CVNumberText::Format(settings.*member);
+            }};
 }
 
 const std::vector<NumericOption>& SettingOptions() {
@@ -64,17 +64,17 @@ std::vector<std::string> SVHelperRequest::ToArguments() const {
     std::vector<std::string> arguments{task == EVHelperTask_Probe ? "probe" : "convert", "--source",
                                        source};
     if (sourceDescriptor >= 0) {
-        arguments.insert(arguments.end(), {"--source-fd", NumberText(sourceDescriptor)});
+        arguments.insert(arguments.end(), {"--source-fd", CVNumberText::Format(sourceDescriptor)});
     }
     if (task == EVHelperTask_Probe) {
         return arguments;
     }
     if (outputDescriptor >= 0) {
-        arguments.insert(arguments.end(), {"--output-fd", NumberText(outputDescriptor)});
+        arguments.insert(arguments.end(), {"--output-fd", CVNumberText::Format(outputDescriptor)});
     } else {
         arguments.insert(arguments.end(), {"--output", output});
     }
-    arguments.insert(arguments.end(), {"--format", NumberText(outputFormat)});
+    arguments.insert(arguments.end(), {"--format", CVNumberText::Format(outputFormat)});
     for (const NumericOption& option : SettingOptions()) {
         arguments.push_back(option.name);
         arguments.push_back(option.format(settings));

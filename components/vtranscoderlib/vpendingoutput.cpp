@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "components/vtranscoderlib/vtranscodeerror.h"
+#include "qlib/qsys/files.h"
 #include "qlib/qsys/textcodec.h"
 
 namespace {
@@ -53,14 +54,15 @@ std::filesystem::path MakeHiddenName(
     RaiseUnwritable(L"No free temporary name in the destination folder", folder, EEXIST);
 }
 
+// fsyncs the folder; 0 or the error. A file system that cannot fsync folders (EINVAL) keeps
+// its entries by other means.
 int SyncFolder(const std::filesystem::path& folder) {
-    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        return errno;
+    try {
+        qsys::SyncFolder(folder.string());
+    } catch (const std::system_error& error) {
+        return error.code().value() == EINVAL ? 0 : error.code().value();
     }
-    int error = fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
-    close(fd);
-    return error;
+    return 0;
 }
 
 }  // namespace
