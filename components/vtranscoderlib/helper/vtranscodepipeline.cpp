@@ -10,31 +10,65 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <string_view>
+#include <thread>
 
 #include "components/vtranscoderlib/helper/vavlog.h"
 #include "components/vtranscoderlib/helper/vconversionplan.h"
 #include "components/vtranscoderlib/helper/vencoderfactory.h"
+#include "components/vtranscoderlib/helper/vhandoffqueue.h"
 #include "components/vtranscoderlib/helper/vtimestampmender.h"
 #include "qlib/qsys/textcodec.h"
 
+namespace {
+
+// Queue bounds: about two seconds of compressed content between reading and decoding, a few
+// pictures between filtering and encoding (enough for sound to keep up with pictures).
+constexpr size_t k_queuedPackets = 64;
+constexpr size_t k_queuedPacketBytes = 16 << 20;
+constexpr size_t k_queuedFrames = 16;
+constexpr size_t k_queuedFrameBytes = 64 << 20;
+
+// How often Run's thread reports progress while only the stages are working.
+constexpr auto k_progressPoll = std::chrono::milliseconds(100);
+
+}  // namespace
+
 struct CVTranscodePipeline::Lane {
+    // Set up before the stages start; read-only afterwards.
     int inputIndex = -1;
     AVStream* input = nullptr;  // owned by the source's context
     bool isVideo = false;
-    AVCodecContextPtr decoder;
-    std::optional<CVFilterChain> filter;
-    AVCodecContextPtr encoder;
     SVLanePlan plan;
+    SVOrientation orientation;    // video: how the source's pictures are turned upright
     AVRational sourceRate{0, 1};  // video: the source's frame rate as far as it is known
     AVStream* output = nullptr;   // owned by the output context
     int64_t startOffset = 0;      // the source's start, in the input stream's time base
+    AVRational encoderTimeBase{0, 1};
+    int encoderFrameSize = 0;  // sound: samples per encoder frame; 0 when any size goes
+
+    // Between the stages.
+    CVHandoffQueue<AVPacketPtr> packets{k_queuedPackets, k_queuedPacketBytes};
+    CVHandoffQueue<AVFramePtr> frames{k_queuedFrames, k_queuedFrameBytes};
+    std::atomic<bool> inputEnded{false};    // the decode stage needs no more packets
+    std::atomic<int64_t> decodedFrames{0};  // written by the decode stage
+    std::thread decoding;
+    std::thread encoding;
+
+    // The decode stage's.
+    AVCodecContextPtr decoder;
+    std::optional<CVFilterChain> filter;
+    AVFramePtr decoded = MakeFrame();
+    AVFramePtr filtered = MakeFrame();
     int64_t nextTimestamp = AV_NOPTS_VALUE;
-    bool inputEnded = false;  // the filter chain has been told the input ended
-    int64_t decodedFrames = 0;
-    int64_t lastEncoded = AV_NOPTS_VALUE;  // timestamp of the last frame encoded
-    int64_t decodedMicroseconds = 0;       // the content decoded
-    int64_t encodedMicroseconds = 0;       // the content encoded
+    int64_t lastDelivered = AV_NOPTS_VALUE;  // encoder timestamp of the last frame queued
+    int64_t decodedMicroseconds = 0;         // the content decoded
+    int64_t encodedMicroseconds = 0;         // the content queued for the encoder
+
+    // The encode stage's.
+    AVCodecContextPtr encoder;
+    AVPacketPtr encoded = MakePacket();
     int64_t packetsWritten = 0;
 };
 
@@ -117,6 +151,7 @@ CVTranscodePipeline::CVTranscodePipeline(const SVHelperRequest& request, CVSourc
     }
 }
 
+// Run joins its stages on every path.
 CVTranscodePipeline::~CVTranscodePipeline() = default;
 
 std::vector<SVLanePlan> CVTranscodePipeline::Plan() {
@@ -135,14 +170,89 @@ void CVTranscodePipeline::Run(int outputFd) {
         SetUpLanes();
     }
     OpenOutput(outputFd);
-    ReadSource();
-    for (auto& lane : m_lanes) {
-        Flush(*lane);
+    try {
+        StartStages();
+        ReadSource();
+        for (auto& lane : m_lanes) {
+            lane->packets.Close();
+        }
+        WaitForStages();
+    } catch (...) {
+        Fail(std::current_exception());
+    }
+    JoinStages();
+    if (m_failure) {
+        std::rethrow_exception(m_failure);
     }
     for (auto& lane : m_lanes) {
         CheckCoverage(*lane);
     }
     FinishOutput();
+}
+
+void CVTranscodePipeline::StartStages() {
+    for (auto& lane : m_lanes) {
+        for (auto [thread, stage] :
+             {std::pair{&lane->decoding, &CVTranscodePipeline::DecodeStage},
+              std::pair{&lane->encoding, &CVTranscodePipeline::EncodeStage}}) {
+            {
+                std::lock_guard lock(m_mutex);
+                ++m_runningStages;
+            }
+            try {
+                *thread = std::thread(&CVTranscodePipeline::RunStage, this, std::ref(*lane), stage);
+            } catch (...) {
+                std::lock_guard lock(m_mutex);
+                --m_runningStages;
+                throw;
+            }
+        }
+    }
+}
+
+void CVTranscodePipeline::RunStage(Lane& lane, LaneStage stage) {
+    try {
+        (this->*stage)(lane);
+    } catch (...) {
+        Fail(std::current_exception());
+    }
+    std::lock_guard lock(m_mutex);
+    --m_runningStages;
+    m_stageEnded.notify_all();
+}
+
+void CVTranscodePipeline::WaitForStages() {
+    std::unique_lock lock(m_mutex);
+    while (m_runningStages > 0) {
+        m_stageEnded.wait_for(lock, k_progressPoll);
+        lock.unlock();
+        ReportProgress();
+        lock.lock();
+    }
+}
+
+void CVTranscodePipeline::Fail(std::exception_ptr failure) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_failure) {
+            m_failure = std::move(failure);
+        }
+    }
+    m_stopped = true;
+    for (auto& lane : m_lanes) {
+        lane->packets.Cancel();
+        lane->frames.Cancel();
+    }
+}
+
+void CVTranscodePipeline::JoinStages() {
+    for (auto& lane : m_lanes) {
+        for (std::thread* thread : {&lane->decoding, &lane->encoding}) {
+            if (thread->joinable()) {
+                thread->join();
+            }
+        }
+    }
 }
 
 void CVTranscodePipeline::CheckCoverage(const Lane& lane) const {
@@ -212,12 +322,13 @@ void CVTranscodePipeline::AddLane(int streamIndex) {
     lane->plan.isVideo = lane->isVideo;
     if (lane->isVideo) {
         lane->sourceRate = av_guess_frame_rate(m_input.Context(), lane->input, nullptr);
+        lane->orientation = m_input.Orientation(streamIndex);
         SVSourceVideo source{lane->decoder->width,
                              lane->decoder->height,
                              av_guess_sample_aspect_ratio(m_input.Context(), lane->input, nullptr),
                              lane->sourceRate,
                              HasAlpha(lane->decoder->pix_fmt),
-                             m_input.Orientation(streamIndex)};
+                             lane->orientation};
         lane->plan.video = CVConversionPlan::PlanVideo(m_format, m_settings, source);
     } else {
         SVSourceAudio source{lane->decoder->ch_layout.nb_channels, lane->decoder->sample_rate};
@@ -262,9 +373,11 @@ void CVTranscodePipeline::OpenOutput(int outputFd) {
             lane->encoder = CVEncoderFactory::OpenAudio(m_format, lane->plan.audio,
                                                         lane->filter->Sink(), globalHeader);
             if (!(lane->encoder->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE)) {
-                lane->filter->SetFrameSize(lane->encoder->frame_size);
+                lane->encoderFrameSize = lane->encoder->frame_size;
+                lane->filter->SetFrameSize(lane->encoderFrameSize);
             }
         }
+        lane->encoderTimeBase = lane->encoder->time_base;
         lane->output = avformat_new_stream(m_output.get(), nullptr);
         if (!lane->output) {
             throw std::bad_alloc();
@@ -303,7 +416,7 @@ void CVTranscodePipeline::ReadSource() {
     AVPacketPtr packet = MakePacket();
     AVFormatContext* input = m_input.Context();
     CVTimestampMender mender((input->iformat->flags & AVFMT_TS_DISCONT) != 0, input->nb_streams);
-    while (!AllInputsEnded()) {
+    while (!m_stopped && !AllInputsEnded()) {
         int error = av_read_frame(m_input.Context(), packet.get());
         if (error == AVERROR_EOF || error == AVERROR_INVALIDDATA) {
             break;
@@ -322,7 +435,11 @@ void CVTranscodePipeline::ReadSource() {
                                      " is protected content and cannot be converted");
             }
             mender.Mend(packet.get(), (*lane)->input->time_base);
-            Decode(**lane, packet.get());
+            AVPacketPtr queued = MakePacket();
+            av_packet_move_ref(queued.get(), packet.get());
+            size_t bytes = static_cast<size_t>(queued->size);
+            // Refused when the lane needs no more input or the stages stopped.
+            (*lane)->packets.Push(std::move(queued), bytes);
         }
         av_packet_unref(packet.get());
         ReportProgress();
@@ -331,7 +448,22 @@ void CVTranscodePipeline::ReadSource() {
 
 bool CVTranscodePipeline::AllInputsEnded() const {
     return std::all_of(m_lanes.begin(), m_lanes.end(),
-                       [](const auto& lane) { return lane->inputEnded; });
+                       [](const auto& lane) { return lane->inputEnded.load(); });
+}
+
+void CVTranscodePipeline::DecodeStage(Lane& lane) {
+    AVPacketPtr packet;
+    while (!lane.inputEnded && lane.packets.Pop(packet)) {
+        Decode(lane, packet.get());
+        packet.reset();
+    }
+    // A picture lane that has its frame takes no more packets.
+    lane.packets.Cancel();
+    if (m_stopped) {
+        return;
+    }
+    EndInput(lane);
+    lane.frames.Close();
 }
 
 void CVTranscodePipeline::Decode(Lane& lane, const AVPacket* packet) {
@@ -348,20 +480,21 @@ void CVTranscodePipeline::Decode(Lane& lane, const AVPacket* packet) {
 }
 
 void CVTranscodePipeline::ReceiveFrames(Lane& lane) {
+    AVFrame* decoded = lane.decoded.get();
     while (!lane.inputEnded) {
-        int error = avcodec_receive_frame(lane.decoder.get(), m_decoded.get());
+        int error = avcodec_receive_frame(lane.decoder.get(), decoded);
         if (error < 0) {
             return;  // EAGAIN: needs input; EOF: drained; others: a broken frame, skipped
         }
         ++lane.decodedFrames;
-        if (!StampFrame(lane, m_decoded.get())) {
-            av_frame_unref(m_decoded.get());
+        if (!StampFrame(lane, decoded)) {
+            av_frame_unref(decoded);
             continue;
         }
-        if (lane.filter->InputChanged(m_decoded.get())) {
-            RebuildFilter(lane, m_decoded.get());
+        if (lane.filter->InputChanged(decoded)) {
+            RebuildFilter(lane, decoded);
         }
-        lane.filter->Push(m_decoded.get());
+        lane.filter->Push(decoded);
         if (m_format.kind == EVMediaKind_Image) {
             lane.filter->Close(EndTimestamp(lane));
             lane.inputEnded = true;
@@ -393,7 +526,10 @@ bool CVTranscodePipeline::StampFrame(Lane& lane, AVFrame* frame) {
     lane.nextTimestamp = next;
     frame->pts = relative;
     lane.decodedMicroseconds += Microseconds(duration, timeBase);
-    m_position = std::max(m_position, Microseconds(frame->pts, timeBase));
+    int64_t position = Microseconds(frame->pts, timeBase);
+    int64_t furthest = m_position.load();
+    while (position > furthest && !m_position.compare_exchange_weak(furthest, position)) {
+    }
     return true;
 }
 
@@ -406,17 +542,16 @@ void CVTranscodePipeline::RebuildFilter(Lane& lane, AVFrame* frame) {
     Drain(lane);
     AVRational timeBase = lane.input->time_base;
     if (lane.isVideo) {
-        SVSourceVideo source{
-            frame->width,    frame->height,           frame->sample_aspect_ratio,
-            lane.sourceRate, HasAlpha(frame->format), m_input.Orientation(lane.inputIndex)};
+        SVSourceVideo source{frame->width,    frame->height,           frame->sample_aspect_ratio,
+                             lane.sourceRate, HasAlpha(frame->format), lane.orientation};
         lane.filter =
             CVFilterChain::ForVideo(frame, timeBase, lane.sourceRate,
                                     CVConversionPlan::RefitVideo(lane.plan.video, source));
         return;
     }
     lane.filter = CVFilterChain::ForAudio(frame, timeBase, lane.plan.audio.filter);
-    if (!(lane.encoder->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE)) {
-        lane.filter->SetFrameSize(lane.encoder->frame_size);
+    if (lane.encoderFrameSize > 0) {
+        lane.filter->SetFrameSize(lane.encoderFrameSize);
     }
 }
 
@@ -424,26 +559,60 @@ int64_t CVTranscodePipeline::EndTimestamp(const Lane& lane) {
     return lane.nextTimestamp == AV_NOPTS_VALUE ? 0 : lane.nextTimestamp - lane.startOffset;
 }
 
+void CVTranscodePipeline::EndInput(Lane& lane) {
+    if (!lane.inputEnded) {
+        avcodec_send_packet(lane.decoder.get(), nullptr);
+        ReceiveFrames(lane);
+    }
+    if (!lane.inputEnded) {
+        lane.filter->Close(EndTimestamp(lane));
+        lane.inputEnded = true;
+    }
+    Drain(lane);
+}
+
 void CVTranscodePipeline::Drain(Lane& lane) {
-    while (lane.filter->Pull(m_filtered.get())) {
-        Encode(lane, m_filtered.get());
-        av_frame_unref(m_filtered.get());
+    while (lane.filter->Pull(lane.filtered.get())) {
+        Deliver(lane, lane.filtered.get());
+        av_frame_unref(lane.filtered.get());
+    }
+}
+
+void CVTranscodePipeline::Deliver(Lane& lane, AVFrame* frame) {
+    frame->pts = av_rescale_q(frame->pts, av_buffersink_get_time_base(lane.filter->Sink()),
+                              lane.encoderTimeBase);
+    // Overlapping content (a restart, a rebuilt chain) never goes back in time.
+    if (lane.lastDelivered != AV_NOPTS_VALUE && frame->pts <= lane.lastDelivered) {
+        return;
+    }
+    lane.lastDelivered = frame->pts;
+    lane.encodedMicroseconds += lane.isVideo
+                                    ? Microseconds(1, lane.encoderTimeBase)
+                                    : Microseconds(frame->nb_samples, lane.encoderTimeBase);
+    AVFramePtr queued = MakeFrame();
+    av_frame_move_ref(queued.get(), frame);
+    size_t bytes = 0;
+    for (const AVBufferRef* buffer : queued->buf) {
+        bytes += buffer ? buffer->size : 0;
+    }
+    // Refused only when the stages stopped.
+    lane.frames.Push(std::move(queued), bytes);
+}
+
+void CVTranscodePipeline::EncodeStage(Lane& lane) {
+    AVFramePtr frame;
+    while (lane.frames.Pop(frame)) {
+        Encode(lane, frame.get());
+        frame.reset();
+    }
+    if (!m_stopped) {
+        Encode(lane, nullptr);
     }
 }
 
 void CVTranscodePipeline::Encode(Lane& lane, AVFrame* frame) {
     AVCodecContext* encoder = lane.encoder.get();
     if (frame) {
-        frame->pts = av_rescale_q(frame->pts, av_buffersink_get_time_base(lane.filter->Sink()),
-                                  encoder->time_base);
-        // Overlapping content (a restart, a rebuilt chain) never goes back in time.
-        if (lane.lastEncoded != AV_NOPTS_VALUE && frame->pts <= lane.lastEncoded) {
-            return;
-        }
-        lane.lastEncoded = frame->pts;
-        lane.encodedMicroseconds += lane.isVideo
-                                        ? Microseconds(1, encoder->time_base)
-                                        : Microseconds(frame->nb_samples, encoder->time_base);
         frame->pict_type = AV_PICTURE_TYPE_NONE;
         if (encoder->flags & AV_CODEC_FLAG_QSCALE) {
             frame->quality = encoder->global_quality;
@@ -454,8 +623,8 @@ void CVTranscodePipeline::Encode(Lane& lane, AVFrame* frame) {
         RaiseAVError(EVTranscodeResult_ConversionFailed,
                      std::string("The ") + encoder->codec->name + " encoder failed", error);
     }
-    while ((error = avcodec_receive_packet(encoder, m_encoded.get())) == 0) {
-        WritePacket(lane, m_encoded.get());
+    while ((error = avcodec_receive_packet(encoder, lane.encoded.get())) == 0) {
+        WritePacket(lane, lane.encoded.get());
     }
     if (error != AVERROR(EAGAIN) && error != AVERROR_EOF) {
         RaiseAVError(EVTranscodeResult_ConversionFailed,
@@ -470,24 +639,12 @@ void CVTranscodePipeline::WritePacket(Lane& lane, AVPacket* packet) {
     if (packet->duration == 0 && lane.isVideo) {
         packet->duration = 1;
     }
-    av_packet_rescale_ts(packet, lane.encoder->time_base, lane.output->time_base);
+    av_packet_rescale_ts(packet, lane.encoderTimeBase, lane.output->time_base);
+    std::lock_guard lock(m_muxMutex);
     int error = av_interleaved_write_frame(m_output.get(), packet);
     if (error < 0) {
         RaiseOutputError("The output cannot be written", error);
     }
-}
-
-void CVTranscodePipeline::Flush(Lane& lane) {
-    if (!lane.inputEnded) {
-        avcodec_send_packet(lane.decoder.get(), nullptr);
-        ReceiveFrames(lane);
-    }
-    if (!lane.inputEnded) {
-        lane.filter->Close(EndTimestamp(lane));
-        lane.inputEnded = true;
-    }
-    Drain(lane);
-    Encode(lane, nullptr);
 }
 
 void CVTranscodePipeline::FinishOutput() {
@@ -512,7 +669,8 @@ void CVTranscodePipeline::ReportProgress() {
         return;
     }
     const Lane& main = *m_lanes.front();
-    m_observer.progress(m_position, m_input.DurationMicroseconds(), main.decodedFrames);
+    m_observer.progress(m_position.load(), m_input.DurationMicroseconds(),
+                        main.decodedFrames.load());
 }
 
 int CVTranscodePipeline::OnOpen(AVFormatContext* context, AVIOContext** io, const char* url,

@@ -5,6 +5,18 @@
 //
 //     packet -> decoder -> filter chain -> encoder -> muxer
 //
+// The stages run on their own threads, so that reading, decoding and filtering, and encoding
+// overlap on a machine with several cores:
+//
+//     Run's thread: read and mend packets --(packets)--> per lane: decode + filter
+//         --(frames)--> per lane: encode + mux
+//
+// The queues between them (CVHandoffQueue) are bounded and hand packets and frames over by
+// reference. Lanes depend on each other only at the muxer, which never waits for a lane (it
+// buffers to interleave by time), so no stage waits on a queue that cannot move. The first
+// failure of any stage (or of the observer) is kept, every queue is cancelled, every thread is
+// joined, and Run raises that failure; a stage that sees the cancellation ends quietly.
+//
 // Pictures take the first decodable frame. Packets that fail to decode are skipped as the
 // ffmpeg tool does; a stream of which not one frame decodes makes the source unreadable.
 // Timestamps are put on one continuous timeline first (CVTimestampMender), a size or format
@@ -13,18 +25,31 @@
 // Data that stops making sense part-way ends the input there (what was decoded is kept); an
 // I/O error while reading fails the conversion. Protected (encrypted) content is refused.
 //
-// The observer hears about progress (decoded position, frames encoded) after every packet and
-// gets "alive" calls while the muxer finishes the file (moving the index to the front of an
-// MP4 rewrites the whole file), so that a long finish is not taken for a hang.
+// The observer is called on Run's thread only: about progress (decoded position, frames
+// decoded) after every packet read and while the last stages finish, and with "alive" calls
+// while the muxer finishes the file (moving the index to the front of an MP4 rewrites the
+// whole file), so that a long finish is not taken for a hang. An observer that raises stops
+// the conversion: every stage ends and Run raises what the observer raised.
 //
 // The output is written through the descriptor Run is given (CVFileIO): the writer never
 // opens a file by name, and one that tries to is refused.
 //
-// Used by one thread; failures raise CVTranscodeError with the result code of their kind.
+// Ownership between threads: the source's context and the timestamp mender belong to Run's
+// thread; a lane's decoder, filter chain and decode-side counters to its decode thread; its
+// encoder and written-packet count to its encode thread; the lane's set-up fields are
+// written before its threads start and only read afterwards. m_muxMutex guards the output
+// context while the stages run; m_mutex guards m_failure and m_runningStages; progress
+// counters are atomics. After the threads are joined Run's thread reads everything.
+// Construct, Plan and Run on one thread; failures raise CVTranscodeError with the result
+// code of their kind.
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -70,11 +95,31 @@ public:
 
 private:
     struct Lane;
+    using LaneStage = void (CVTranscodePipeline::*)(Lane&);
 
     void SetUpLanes();
     void AddLane(int streamIndex);
     void OpenOutput(int outputFd);
+
+    // Run's thread.
+    void StartStages();
     void ReadSource();
+    // Waits until every stage has ended, reporting progress meanwhile.
+    void WaitForStages();
+    // Keeps the first failure and stops every queue.
+    void Fail(std::exception_ptr failure);
+    void JoinStages();
+    bool AllInputsEnded() const;
+    void ReportProgress();
+    void FinishOutput();
+    // Refuses a result that holds nothing, or far less than the source's content.
+    void CheckCoverage(const Lane& lane) const;
+
+    // Runs one stage of a lane on its thread: its failure becomes the pipeline's.
+    void RunStage(Lane& lane, LaneStage stage);
+
+    // A lane's decode thread: packets to filtered frames for the encoder.
+    void DecodeStage(Lane& lane);
     void Decode(Lane& lane, const AVPacket* packet);
     void ReceiveFrames(Lane& lane);
     // Gives the frame its timestamp relative to the source's start; false when the source's
@@ -82,17 +127,19 @@ private:
     bool StampFrame(Lane& lane, AVFrame* frame);
     // A new filter chain for a frame whose size or format differs from the chain's input.
     void RebuildFilter(Lane& lane, AVFrame* frame);
-    // Refuses a result that holds nothing, or far less than the source's content.
-    void CheckCoverage(const Lane& lane) const;
     // Where the lane's input ends, in its time base relative to the source's start.
     static int64_t EndTimestamp(const Lane& lane);
+    // Ends the decoder's and the filter chain's input and passes on what they still hold.
+    void EndInput(Lane& lane);
     void Drain(Lane& lane);
+    // Puts a filtered frame on the encoder's time line and queues it for the encoder.
+    void Deliver(Lane& lane, AVFrame* frame);
+
+    // A lane's encode thread: frames to packets in the output.
+    void EncodeStage(Lane& lane);
     void Encode(Lane& lane, AVFrame* frame);
     void WritePacket(Lane& lane, AVPacket* packet);
-    void Flush(Lane& lane);
-    void FinishOutput();
-    void ReportProgress();
-    bool AllInputsEnded() const;
+
     static int OnInterrupt(void* opaque);
     // The writer's requests to open and close files: only the output itself, by its name.
     static int OnOpen(AVFormatContext* context, AVIOContext** io, const char* url, int flags,
@@ -109,10 +156,13 @@ private:
     int m_outputError = 0;     // the first failure of a file the writer opened and closed
     AVFileIOPtr m_writer;      // declared before m_output: outlives it
     AVOutputContextPtr m_output;
+    std::mutex m_muxMutex;  // guards m_output, m_writer and m_outputError while stages run
     std::vector<std::unique_ptr<Lane>> m_lanes;
-    AVFramePtr m_decoded = MakeFrame();
-    AVFramePtr m_filtered = MakeFrame();
-    AVPacketPtr m_encoded = MakePacket();
-    int64_t m_position = 0;  // microseconds decoded
-    bool m_finishing = false;
+    std::atomic<int64_t> m_position{0};  // microseconds decoded, the furthest lane's
+    std::atomic<bool> m_finishing{false};
+    std::atomic<bool> m_stopped{false};  // a failure stopped the stages
+    std::mutex m_mutex;
+    std::condition_variable m_stageEnded;
+    std::exception_ptr m_failure;  // the first failure; guarded by m_mutex
+    int m_runningStages = 0;       // guarded by m_mutex
 };
