@@ -21,7 +21,8 @@ std::string EnumJson(IVEnum* items, int depth) {
     for (LONG index = 0; index < count; ++index) {
         VARIANT item;
         items->GetItem(VARIANT(index), &item);
-        json += (index > 0 ? "," : "") + CVValueText::ToJson(item, depth + 1);
+        json += index > 0 ? "," : "";
+        json += CVValueText::ToJson(item, depth + 1);
     }
     return json + "]";
 }
@@ -68,7 +69,8 @@ std::string CVValueText::ToJson(const VARIANT& value, int depth) {
         std::string json = "[";
         bool first = true;
         for (const VARIANT& element : value.Get<SAFEARRAY>().Elements()) {
-            json += (first ? "" : ",") + ToJson(element, depth + 1);
+            json += first ? "" : ",";
+            json += ToJson(element, depth + 1);
             first = false;
         }
         return json + "]";

@@ -159,7 +159,8 @@ std::string CQBusClassFactory::Publish(const SQBusClass& type, CComPtr<IUnknown>
     std::string path = type.path;
     if (type.instancing == EQBusInstancing::PerRequest) {
         std::lock_guard lock(m_lock);
-        path += "/" + std::to_string(m_nextId++);
+        path += '/';
+        path += std::to_string(m_nextId++);
     }
     auto exported = std::make_unique<CQBusServerObject>(
         m_connection, SQBusExport{path, m_interfacePrefix, std::move(object), type.interfaces,
