@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string_view>
 #include <system_error>
+#include <unordered_map>
 #include <utility>
 
 #include <pugixml.hpp>
@@ -90,14 +91,19 @@ std::string NodeText(const pugi::xml_node& node) {
     return text.str();
 }
 
-// The item's own element, parsed; an empty node for an item that cannot describe itself.
-// Text that does not parse raises "Undefined error.".
-void AppendItemElement(pugi::xml_node& parent, const CVTranscodeQueue::Item& item) {
+// The item's own XML; empty for an item that cannot describe itself.
+std::wstring ItemXML(const CVTranscodeQueue::Item& item) {
     CComPtr<IVTranscodeItemData> data;
     if (item == nullptr || FAILED(item.QueryInterface(&data))) {
-        return;
+        return {};
     }
-    const std::wstring xml = ComCall(data.Get(), &IVTranscodeItemData::GetItemXML);
+    return ComCall(data.Get(), &IVTranscodeItemData::GetItemXML);
+}
+
+// The item's XML as the save file holds it: its one element, parsed and written again, so that
+// whatever the item wrote comes out escaped and without text around it. Text that does not
+// parse raises "Undefined error.".
+std::string ElementText(const std::wstring& xml) {
     pugi::xml_document itemDocument;
     const std::string bytes = ToUtf8(xml);
     if (!itemDocument.load_buffer(bytes.data(), bytes.size(), pugi::parse_default,
@@ -107,15 +113,7 @@ void AppendItemElement(pugi::xml_node& parent, const CVTranscodeQueue::Item& ite
         error.AddValue(L"ItemXML", xml.substr(0, 4096));
         throw error;
     }
-    parent.append_copy(itemDocument.document_element());
-}
-
-void AppendJob(pugi::xml_node& parent, const char* name,
-               const SVPriorityEntry<CVTranscodeQueue::Item>& entry) {
-    pugi::xml_node job = parent.append_child(name);
-    job.append_attribute(k_idAttribute) = entry.jobId;
-    job.append_attribute(k_priorityAttribute) = entry.priority;
-    AppendItemElement(job, entry.element);
+    return NodeText(itemDocument.document_element());
 }
 
 // A new transcode item loaded from the job element's first child element; empty when there is
@@ -271,29 +269,62 @@ bool CVTranscodeQueue::HasJobs() {
 }
 
 std::wstring CVTranscodeQueue::GetItemsXML(bool includeCurrent) {
-    return CQCatch::Internal([&] {
-        std::vector<Entry> entries;
-        GetEntries(entries);
-        pugi::xml_document document;
-        pugi::xml_node declaration = document.append_child(pugi::node_declaration);
-        declaration.append_attribute("version") = "1.0";
-        declaration.append_attribute("encoding") = "utf-8";
-        pugi::xml_node items = document.append_child(k_itemsElement);
-        if (includeCurrent) {
-            const std::lock_guard current(m_currentMutex);
-            if (m_current.element != nullptr) {
-                AppendJob(items, k_currentElement, m_current);
-            }
+    return CQCatch::Internal([&] { return FromUtf8(ItemsDocument(includeCurrent)); });
+}
+
+std::string CVTranscodeQueue::ItemsDocument(bool includeCurrent) {
+    std::vector<Entry> entries;
+    GetEntries(entries);
+    std::optional<Entry> current;
+    if (includeCurrent) {
+        const std::lock_guard lock(m_currentMutex);
+        if (m_current.element != nullptr) {
+            current = m_current;
         }
-        pugi::xml_node queue = items.append_child(k_queueElement);
+    }
+    const std::lock_guard elements(m_elementsMutex);
+    std::unordered_map<int32_t, SavedElement> written;
+    std::string text = R"(<?xml version="1.0" encoding="utf-8"?><items>)";
+    if (current) {
+        AppendJob(text, k_currentElement, *current, written);
+    }
+    if (entries.empty()) {
+        text += "<queue/>";
+    } else {
+        text += "<queue>";
         for (const Entry& entry : entries) {
-            AppendJob(queue, k_entryElement, entry);
+            AppendJob(text, k_entryElement, entry, written);
         }
-        std::ostringstream text;
-        document.save(text, "", pugi::format_raw | pugi::format_no_declaration,
-                      pugi::encoding_utf8);
-        return FromUtf8(text.str());
-    });
+        text += "</queue>";
+    }
+    text += "</items>";
+    m_savedElements = std::move(written);
+    return text;
+}
+
+void CVTranscodeQueue::AppendJob(std::string& text, const char* name, const Entry& entry,
+                                 std::unordered_map<int32_t, SavedElement>& written) {
+    SavedElement item{ItemXML(entry.element), {}};
+    if (!item.itemXml.empty()) {
+        const auto saved = m_savedElements.find(entry.jobId);
+        item.element = saved != m_savedElements.end() && saved->second.itemXml == item.itemXml
+                           ? saved->second.element
+                           : ElementText(item.itemXml);
+    }
+    text += '<';
+    text += name;
+    text += " id=\"" + std::to_string(entry.jobId) + "\" priority=\"" +
+            std::to_string(entry.priority) + '"';
+    if (item.element.empty()) {
+        text += "/>";
+        return;
+    }
+    text += '>';
+    text += item.element;
+    text += "</";
+    text += name;
+    text += '>';
+    written.try_emplace(entry.jobId, std::move(item));
 }
 
 bool CVTranscodeQueue::Save(const std::wstring& path, bool includeCurrent) {

@@ -34,15 +34,17 @@
 //   failure propagates to its caller (Add withdraws the job it could not save and raises).
 //
 // Threads: any thread may call any operation. Lock order: m_takeMutex -> m_idMutex -> list lock
-// (base) -> m_currentMutex -> m_saveMutex; m_settingsMutex is a leaf. m_takeMutex makes
+// (base) -> m_currentMutex -> m_elementsMutex -> m_saveMutex; m_settingsMutex is a leaf. m_takeMutex makes
 // TakeNext and Load exclusive; m_currentMutex guards m_current; m_saveMutex guards
 // m_writtenSnapshot and the writing of files; m_settingsMutex guards m_saveFilePath;
-// m_idMutex guards m_nextId and m_idsWrapped.
+// m_idMutex guards m_nextId and m_idsWrapped; m_elementsMutex guards m_savedElements (the
+// elements of the last document, so that a save parses again only the items that changed).
 
 #include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "qlib/qcom/comptr.h"
@@ -107,6 +109,17 @@ private:
     void PrepareLoadedEntries(std::vector<Entry>& entries, bool append, bool includeCurrent);
     bool WriteSnapshot(const std::wstring& target, const std::wstring& text, uint64_t snapshot);
 
+    // A job's item as the last document held it: the item's XML and the element written for it.
+    struct SavedElement {
+        std::wstring itemXml;
+        std::string element;
+    };
+    // The save document in UTF-8; items whose XML is unchanged since the last document reuse
+    // their element.
+    std::string ItemsDocument(bool includeCurrent);
+    void AppendJob(std::string& text, const char* name, const Entry& entry,
+                   std::unordered_map<int32_t, SavedElement>& written);
+
     std::atomic<bool> m_initialized = false;
     std::atomic<bool> m_autoSave = false;
     std::atomic<uint64_t> m_changeCount = 0;
@@ -116,6 +129,9 @@ private:
 
     std::mutex m_currentMutex;
     Entry m_current{-1, 0, {}};  // guarded by m_currentMutex
+
+    std::mutex m_elementsMutex;
+    std::unordered_map<int32_t, SavedElement> m_savedElements;  // guarded by m_elementsMutex
 
     std::mutex m_saveMutex;
     uint64_t m_writtenSnapshot = 0;  // guarded by m_saveMutex

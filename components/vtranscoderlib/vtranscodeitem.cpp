@@ -21,7 +21,7 @@ HRESULT CVTranscodeItem::ChangeSettings(SHORT* result, Change&& change) {
         *result = k_settingsRefused;
         return S_OK;
     }
-    m_state.job.settings = settings;
+    Changing().job.settings = settings;
     *result = k_settingsTaken;
     return S_OK;
 }
@@ -53,10 +53,10 @@ HRESULT CVTranscodeItem::Initialize(BSTR sourcePath, BSTR destinationPath, LONG 
     }
     return Catch([&] {
         const std::lock_guard lock(m_lock);
-        m_state.job.source = std::move(sourcePath);
-        m_state.job.destination = std::move(destinationPath);
-        m_state.job.outputFormat = outputFormat;
-        m_state.productCode = codeVt == VT_BSTR ? productCode.Get<BSTR>() : BSTR();
+        Changing().job.source = std::move(sourcePath);
+        Changing().job.destination = std::move(destinationPath);
+        Changing().job.outputFormat = outputFormat;
+        Changing().productCode = codeVt == VT_BSTR ? productCode.Get<BSTR>() : BSTR();
         *result = 0;
     });
 }
@@ -70,7 +70,7 @@ HRESULT CVTranscodeItem::GetSourcePath(BSTR* path) {
 
 HRESULT CVTranscodeItem::SetSourcePath(BSTR path) {
     const std::lock_guard lock(m_lock);
-    m_state.job.source = std::move(path);
+    Changing().job.source = std::move(path);
     return S_OK;
 }
 
@@ -83,7 +83,7 @@ HRESULT CVTranscodeItem::GetDestinationPath(BSTR* path) {
 
 HRESULT CVTranscodeItem::SetDestinationPath(BSTR path) {
     const std::lock_guard lock(m_lock);
-    m_state.job.destination = std::move(path);
+    Changing().job.destination = std::move(path);
     return S_OK;
 }
 
@@ -98,7 +98,7 @@ HRESULT CVTranscodeItem::GetOutputFormat(LONG* format) {
 
 HRESULT CVTranscodeItem::SetOutputFormat(LONG format) {
     const std::lock_guard lock(m_lock);
-    m_state.job.outputFormat = format;
+    Changing().job.outputFormat = format;
     return S_OK;
 }
 
@@ -111,7 +111,7 @@ HRESULT CVTranscodeItem::GetProductCode(BSTR* code) {
 
 HRESULT CVTranscodeItem::SetProductCode(BSTR code) {
     const std::lock_guard lock(m_lock);
-    m_state.productCode = std::move(code);
+    Changing().productCode = std::move(code);
     return S_OK;
 }
 
@@ -136,7 +136,7 @@ HRESULT CVTranscodeItem::CopyFrom(IVTranscodeItemData* other) {
     return Catch([&] {
         SVTranscodeItemState state = ReadState(other);
         const std::lock_guard lock(m_lock);
-        m_state = std::move(state);
+        Changing() = std::move(state);
     });
 }
 
@@ -193,7 +193,13 @@ HRESULT CVTranscodeItem::GetItemXML(BSTR* xml) {
     if (xml == nullptr) {
         return E_POINTER;
     }
-    return Catch([&] { *xml = CVTranscodeItemXML::Write(State()); });
+    return Catch([&] {
+        const std::lock_guard lock(m_lock);
+        if (!m_xml) {
+            m_xml = CVTranscodeItemXML::Write(m_state);
+        }
+        *xml = *m_xml;
+    });
 }
 
 HRESULT CVTranscodeItem::LoadItemXML(BSTR xml, VARIANT_BOOL* loaded) {
@@ -208,9 +214,14 @@ HRESULT CVTranscodeItem::LoadItemXML(BSTR xml, VARIANT_BOOL* loaded) {
         *loaded = ToVariantBool(state.has_value());
         if (state) {
             const std::lock_guard lock(m_lock);
-            m_state = std::move(*state);
+            Changing() = std::move(*state);
         }
     });
+}
+
+SVTranscodeItemState& CVTranscodeItem::Changing() {
+    m_xml.reset();
+    return m_state;
 }
 
 SVTranscodeItemState CVTranscodeItem::State() const {

@@ -20,7 +20,8 @@
 // whole decimal numbers of their type and the settings usable. Anything else answers
 // VARIANT_FALSE and leaves the item as it was.
 //
-// Threads: any thread may call any method; m_lock guards m_job and m_productCode. CopyFrom reads
+// Threads: any thread may call any method; m_lock guards m_state and the XML written from it
+// (kept until the next change: the queue asks every item for it on each save). CopyFrom reads
 // the other item through its interface before taking the lock.
 
 #include <mutex>
@@ -84,7 +85,10 @@ private:
     template <class Change>
     HRESULT ChangeSettings(SHORT* result, Change&& change);
     SVTranscodeItemState State() const;
+    // The state to change; the caller holds m_lock. The XML written last is dropped.
+    SVTranscodeItemState& Changing();
 
     mutable std::mutex m_lock;
-    SVTranscodeItemState m_state;  // guarded by m_lock
+    SVTranscodeItemState m_state;       // guarded by m_lock
+    std::optional<std::wstring> m_xml;  // guarded by m_lock: m_state's XML, written on demand
 };

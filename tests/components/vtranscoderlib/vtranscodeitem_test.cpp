@@ -85,6 +85,19 @@ TEST_F(TranscodeItemTest, TheXmlKeepsEverySettingWhateverThePathsHold) {
     }
     const std::wstring xml = XmlOf(FullItem(L"/a & b <c>.mp4", L"/o.mp4"));
     EXPECT_NE(xml.find(L"&amp; b &lt;c"), std::wstring::npos) << xml;
+
+    // Every change shows in the next XML, however often it was asked for before.
+    const CComPtr<IVTranscodeItemData> item = FullItem(L"/in.mp4", L"/out.mp4");
+    const std::wstring first = XmlOf(item);
+    ASSERT_EQ(XmlOf(item), first);
+    ASSERT_TRUE(SUCCEEDED(item->SetDestinationPath(BSTR(L"/other.mp4"))));
+    EXPECT_NE(XmlOf(item).find(L"/other.mp4"), std::wstring::npos);
+    SHORT refused = 0;
+    ASSERT_TRUE(SUCCEEDED(item->SetImageSize(-1, 10, &refused)));
+    EXPECT_EQ(refused, 1);
+    EXPECT_NE(XmlOf(item).find(L"/other.mp4"), std::wstring::npos);
+    ASSERT_TRUE(Load(item, first));
+    EXPECT_EQ(XmlOf(item), first);
 }
 
 TEST_F(TranscodeItemTest, TextThatIsNotOneItemElementIsRefusedAndChangesNothing) {
