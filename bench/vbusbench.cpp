@@ -10,9 +10,14 @@
 // - BM_InvokeBesideTyped: Invoke on com.zelto.Automation.IDispatch with GetCount's dispatch id
 //   beside the typed GetCount, alternately; "typed_us", "ratio" and "median_ratio" as above
 //   (Invoke / typed).
-// Each pair runs in alternating order, so neither side always follows the other.
+// Each pair runs in alternating order, so neither side always follows the other. After the
+// timed run each pair also runs in alternating blocks of calls while the server's CPU time (all
+// its threads) is read: "server_cpu_us" is the server's CPU time per call of ours and
+// "server_cpu_ratio" ours / the other's, the steadier comparison on a busy machine.
 
 #include <benchmark/benchmark.h>
+
+#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -36,7 +41,45 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint64_t k_callTimeoutMicroseconds = 30'000'000;
 
+constexpr int k_cpuRounds = 10;
+constexpr int k_cpuBlock = 100;
+
 CVBusBenchSession* s_session = nullptr;
+clockid_t s_serverClock = 0;  // the server's CPU-time clock
+
+double ServerCpuSeconds() {
+    timespec now{};
+    if (::clock_gettime(s_serverClock, &now) != 0) {
+        throw std::runtime_error("cannot read the server's CPU time");
+    }
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// The server's CPU time per call of `ours` and its ratio to the reference's, from alternating
+// blocks of calls.
+void CompareServerCpu(benchmark::State& state, const std::function<void()>& ours,
+                      const std::function<void()>& reference) {
+    double oursCpu = 0;
+    double referenceCpu = 0;
+    const auto block = [](const std::function<void()>& call) {
+        const double start = ServerCpuSeconds();
+        for (int index = 0; index < k_cpuBlock; ++index) {
+            call();
+        }
+        return ServerCpuSeconds() - start;
+    };
+    for (int round = 0; round < k_cpuRounds; ++round) {
+        if (round % 2 == 0) {
+            oursCpu += block(ours);
+            referenceCpu += block(reference);
+        } else {
+            referenceCpu += block(reference);
+            oursCpu += block(ours);
+        }
+    }
+    state.counters["server_cpu_us"] = oursCpu * 1e6 / (k_cpuRounds * k_cpuBlock);
+    state.counters["server_cpu_ratio"] = oursCpu / referenceCpu;
+}
 
 double Median(std::vector<double> values) {
     std::ranges::sort(values);
@@ -77,6 +120,7 @@ void Beside(benchmark::State& state, const std::function<void()>& ours,
         referenceTotal * 1e6 / static_cast<double>(referenceSeconds.size());
     state.counters["ratio"] = oursTotal / referenceTotal;
     state.counters["median_ratio"] = Median(oursSeconds) / Median(referenceSeconds);
+    CompareServerCpu(state, ours, reference);
 }
 
 const MethodInfo& GetCountMethod() {
@@ -148,6 +192,9 @@ int main(int argc, char** argv) {
     const int failed = CVBusBenchSession::ReportFailures("vbus_bench", [] {
         CVBusBenchSession session(V_BENCH_SERVER_PATH);
         s_session = &session;
+        if (::clock_getcpuclockid(session.ServerPid(), &s_serverClock) != 0) {
+            throw std::runtime_error("no CPU-time clock for the server");
+        }
         benchmark::RunSpecifiedBenchmarks();
         s_session = nullptr;
     });
