@@ -22,11 +22,13 @@ std::string Rational(AVRational value) {
 }  // namespace
 
 CVFilterChain::CVFilterChain(const char* sourceFilter, const std::string& sourceArguments,
-                             const char* sinkFilter, const std::string& description)
+                             const char* sinkFilter, const std::string& description, int threads)
     : m_graph(avfilter_graph_alloc()) {
     if (!m_graph) {
         throw std::bad_alloc();
     }
+    // Before the first filter is made: that makes the graph's threads.
+    m_graph->nb_threads = threads;
     m_graph->scale_sws_opts = av_strdup("flags=bicubic");
     int error = avfilter_graph_create_filter(&m_source, avfilter_get_by_name(sourceFilter), "in",
                                              sourceArguments.c_str(), nullptr, m_graph.get());
@@ -64,7 +66,8 @@ CVFilterChain::CVFilterChain(const char* sourceFilter, const std::string& source
 }
 
 CVFilterChain CVFilterChain::ForVideo(const AVFrame* picture, AVRational timeBase,
-                                      AVRational frameRate, const std::string& description) {
+                                      AVRational frameRate, const std::string& description,
+                                      int threads) {
     AVRational aspect = picture->sample_aspect_ratio;
     if (aspect.num <= 0 || aspect.den <= 0) {
         aspect = AVRational{1, 1};
@@ -76,7 +79,7 @@ CVFilterChain CVFilterChain::ForVideo(const AVFrame* picture, AVRational timeBas
     if (frameRate.num > 0 && frameRate.den > 0) {
         arguments += ":frame_rate=" + Rational(frameRate);
     }
-    CVFilterChain chain("buffer", arguments, "buffersink", description);
+    CVFilterChain chain("buffer", arguments, "buffersink", description, threads);
     chain.m_width = picture->width;
     chain.m_height = picture->height;
     chain.m_format = picture->format;
@@ -102,7 +105,8 @@ CVFilterChain CVFilterChain::ForAudio(const AVFrame* sound, AVRational timeBase,
     std::string arguments = "time_base=" + Rational(timeBase) +
                             ":sample_rate=" + std::to_string(sound->sample_rate) +
                             ":sample_fmt=" + sampleFormat + ":channel_layout=" + layoutText;
-    CVFilterChain chain("abuffer", arguments, "abuffersink", description);
+    // Sound filters do not divide their work between threads.
+    CVFilterChain chain("abuffer", arguments, "abuffersink", description, 1);
     chain.m_format = sound->format;
     chain.m_sampleRate = sound->sample_rate;
     chain.m_channels = sound->ch_layout.nb_channels;

@@ -3,8 +3,8 @@
 // gives frames ready for an encoder (scaled, padded, frame-rate capped, converted, resampled
 // and cut to the encoder's frame size). The chain's text comes from CVConversionPlan.
 //
-// Owned by one pipeline lane; used by one thread. libavfilter may run its own worker threads
-// inside the graph.
+// Owned by one pipeline lane; used by one thread. A picture chain may run worker threads of
+// its own inside the graph (as many as it is given); a sound chain runs on its user's thread.
 
 #include <string>
 
@@ -13,9 +13,11 @@
 class CVFilterChain {
 public:
     // A chain for pictures like `picture` (size, pixel format, aspect) with timestamps in
-    // `timeBase`. Raises CVTranscodeError (ConversionFailed) when the graph cannot be built.
+    // `timeBase`, with `threads` threads of its own for scaling (0: one per core; 1: none, it
+    // runs on its user's thread). Raises CVTranscodeError (ConversionFailed) when the graph
+    // cannot be built.
     static CVFilterChain ForVideo(const AVFrame* picture, AVRational timeBase, AVRational frameRate,
-                                  const std::string& description);
+                                  const std::string& description, int threads);
     // A chain for sound like `sound` (rate, sample format, layout) with timestamps in
     // `timeBase`.
     static CVFilterChain ForAudio(const AVFrame* sound, AVRational timeBase,
@@ -41,7 +43,7 @@ public:
 
 private:
     CVFilterChain(const char* sourceFilter, const std::string& sourceArguments,
-                  const char* sinkFilter, const std::string& description);
+                  const char* sinkFilter, const std::string& description, int threads);
 
     AVFilterGraphPtr m_graph;
     int m_width = 0;  // of the input: pictures

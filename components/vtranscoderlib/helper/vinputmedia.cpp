@@ -1,6 +1,7 @@
 #include "components/vtranscoderlib/helper/vinputmedia.h"
 
 extern "C" {
+#include <libavutil/cpu.h>
 #include <libavutil/display.h>
 }
 
@@ -243,7 +244,9 @@ AVCodecContextPtr CVInputMedia::OpenDecoder(int streamIndex) const {
     int error = avcodec_parameters_to_context(decoder.get(), stream->codecpar);
     if (error >= 0) {
         decoder->pkt_timebase = stream->time_base;
-        decoder->thread_count = 0;
+        // One decoding thread per core the helper may run on: the conversion's other stages
+        // keep the cores busy as well, so the library's default of one more only adds switching.
+        decoder->thread_count = av_cpu_count();
         decoder->max_pixels = CVHelperLimits::k_maxPixels;
         error = avcodec_open2(decoder.get(), codec, nullptr);
     }

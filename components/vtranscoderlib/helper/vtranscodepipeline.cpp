@@ -363,8 +363,9 @@ void CVTranscodePipeline::OpenOutput(int outputFd) {
         AVStream* input = lane->input;
         AVFramePtr decoded = DescribeDecoder(lane->decoder.get());
         if (lane->isVideo) {
-            lane->filter = CVFilterChain::ForVideo(decoded.get(), input->time_base,
-                                                   lane->sourceRate, lane->plan.video.filter);
+            lane->filter =
+                CVFilterChain::ForVideo(decoded.get(), input->time_base, lane->sourceRate,
+                                        lane->plan.video.filter, ScalingThreads());
             lane->encoder = CVEncoderFactory::OpenVideo(m_format, lane->plan.video,
                                                         lane->filter->Sink(), globalHeader);
         } else {
@@ -544,15 +545,22 @@ void CVTranscodePipeline::RebuildFilter(Lane& lane, AVFrame* frame) {
     if (lane.isVideo) {
         SVSourceVideo source{frame->width,    frame->height,           frame->sample_aspect_ratio,
                              lane.sourceRate, HasAlpha(frame->format), lane.orientation};
-        lane.filter =
-            CVFilterChain::ForVideo(frame, timeBase, lane.sourceRate,
-                                    CVConversionPlan::RefitVideo(lane.plan.video, source));
+        lane.filter = CVFilterChain::ForVideo(frame, timeBase, lane.sourceRate,
+                                              CVConversionPlan::RefitVideo(lane.plan.video, source),
+                                              ScalingThreads());
         return;
     }
     lane.filter = CVFilterChain::ForAudio(frame, timeBase, lane.plan.audio.filter);
     if (lane.encoderFrameSize > 0) {
         lane.filter->SetFrameSize(lane.encoderFrameSize);
     }
+}
+
+int CVTranscodePipeline::ScalingThreads() const {
+    // Moving pictures scale on the decode stage's thread while the encode stage and the other
+    // lanes keep the other cores busy; one picture has nothing to overlap with, so its scaling
+    // takes every core.
+    return m_format.kind == EVMediaKind_Image ? 0 : 1;
 }
 
 int64_t CVTranscodePipeline::EndTimestamp(const Lane& lane) {

@@ -127,6 +127,8 @@ private:
     bool StampFrame(Lane& lane, AVFrame* frame);
     // A new filter chain for a frame whose size or format differs from the chain's input.
     void RebuildFilter(Lane& lane, AVFrame* frame);
+    // Threads of a picture chain's own for scaling.
+    int ScalingThreads() const;
     // Where the lane's input ends, in its time base relative to the source's start.
     static int64_t EndTimestamp(const Lane& lane);
     // Ends the decoder's and the filter chain's input and passes on what they still hold.
