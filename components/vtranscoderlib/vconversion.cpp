@@ -10,6 +10,7 @@
 #include "components/vtranscoderlib/vhelperrequest.h"
 #include "components/vtranscoderlib/vsourcefile.h"
 #include "components/vtranscoderlib/vtranscodeerror.h"
+#include "components/vtranscoderlib/vwarmhelper.h"
 #include "qlib/qsys/textcodec.h"
 
 namespace {
@@ -73,17 +74,13 @@ void CVConversion::Start() {
         Finish({error.Result(), error.Message()});
         return;
     }
-    std::string executable = m_options.helperExecutable.empty()
-                                 ? CVHelperProcess::DefaultExecutable()
-                                 : m_options.helperExecutable;
     std::lock_guard lock(m_mutex);
     try {
         m_clock = std::make_unique<CVPausableClock>();
-        m_process = std::make_unique<CVHelperProcess>(
-            executable, request.ToArguments(), m_options.niceness,
-            std::vector<SVHandedDescriptor>{
-                {source->Descriptor(), SVHelperRequest::k_sourceDescriptor},
-                {m_output->Descriptor(), SVHelperRequest::k_outputDescriptor}});
+        m_process =
+            CVWarmHelper::StartJob(m_options.helperExecutable, request, m_options.niceness,
+                                   {{source->Descriptor(), SVHelperRequest::k_sourceDescriptor},
+                                    {m_output->Descriptor(), SVHelperRequest::k_outputDescriptor}});
         m_state = EVConversionState_Running;
         if (m_abortRequested) {  // asked for while the destination was prepared
             m_process->Signal(SIGKILL);
@@ -242,6 +239,11 @@ bool CVConversion::IsPaused() const {
 EVConversionState CVConversion::State() const {
     std::lock_guard lock(m_mutex);
     return m_state;
+}
+
+pid_t CVConversion::HelperProcessId() const {
+    std::lock_guard lock(m_mutex);
+    return m_process ? m_process->Id() : 0;
 }
 
 double CVConversion::ActiveSeconds() const {

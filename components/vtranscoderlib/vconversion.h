@@ -1,6 +1,7 @@
 #pragma once
-// CVConversion: one conversion job, run in a helper process (CVHelperProcess) so that whatever
-// the decoders do to it, the caller gets a result. It writes the output under a temporary name
+// CVConversion: one conversion job, run in a helper process (CVHelperProcess; a child of the
+// warm helper, CVWarmHelper, unless a helper executable is configured) so that whatever the
+// decoders do to it, the caller gets a result. It writes the output under a temporary name
 // (CVPendingOutput) and gives it its final name only when the helper reported success.
 //
 //     CVConversion conversion({source, destination, 10, settings}, options);
@@ -51,7 +52,7 @@ struct SVConversionProgress {
 };
 
 struct SVConversionOptions {
-    std::string helperExecutable;  // empty: CVHelperProcess::DefaultExecutable()
+    std::string helperExecutable;  // empty: the default helper, served warm (CVWarmHelper)
     std::chrono::milliseconds watchdog{60'000};
     int niceness = 0;  // above 0 runs the helper at a lower CPU priority
     std::function<void(const SVConversionProgress&)> onProgress;
@@ -92,6 +93,8 @@ public:
     EVConversionState State() const;
     // The time spent converting so far, paused time excluded.
     double ActiveSeconds() const;
+    // The process that runs the job while it runs (0 before and after), for diagnostics.
+    pid_t HelperProcessId() const;
 
 private:
     void Finish(SVTranscodeOutcome outcome);

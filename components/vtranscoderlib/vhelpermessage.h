@@ -9,7 +9,12 @@
 //     P  progress: pos (microseconds decoded), dur (microseconds; 0 unknown), frames
 //     A  alive: the helper is finishing the file (written bytes), no new position
 //     I  file information: the fields of SVMediaInfo
-//     R  result: code (EVTranscodeResult), msg (UTF-8 text); the last message of a run
+//     R  result: code (EVTranscodeResult), msg (UTF-8 text); the last message of the helper
+//     X  exit: status (as waitpid gives it); added by the warm helper after its child's report
+// Between the server and the warm helper, on their control socket (CVWarmHelper):
+//     W  ready: the warm helper has started and serves (pid)
+//     S  started: the job's child runs (pid; its pidfd travels with the message)
+//     F  refused: the job was not started (msg)
 // Readers ignore keys they do not know, so fields can be added later.
 //
 // Value type; one instance is used by one thread at a time.
@@ -26,6 +31,10 @@ public:
     static constexpr char k_alive = 'A';
     static constexpr char k_info = 'I';
     static constexpr char k_result = 'R';
+    static constexpr char k_exit = 'X';
+    static constexpr char k_ready = 'W';
+    static constexpr char k_started = 'S';
+    static constexpr char k_refused = 'F';
 
     // The descriptor on which the helper finds the write end of the report pipe.
     static constexpr int k_reportDescriptor = 3;

@@ -27,54 +27,31 @@ constexpr const char* k_executableVariable = "VTRANSCODE_HELPER";
 // A report line longer than this is not a report; the helper is killed.
 constexpr size_t k_maxLineLength = 1 << 20;
 constexpr int k_pollMilliseconds = 50;
-// Descriptors at or above this are free in the child while it arranges 0, 1 and 3.
-constexpr int k_scratchDescriptor = 10;
 
 [[noreturn]] void RaiseErrno(const char* what) {
     throw std::system_error(errno, std::generic_category(), what);
 }
 
-// Runs in the child between fork and exec: only async-signal-safe calls.
-[[noreturn]] void ExecHelper(const char* path, char* const* argv, int reportFd, int nullFd,
+// A warm helper's child that has exited but whose report has not ended (something it left
+// holds the socket, or the warm helper is stuck) is taken as ended after this long.
+constexpr std::chrono::seconds k_exitGrace{2};
+
+// Runs in the child between fork and exec: only async-signal-safe calls. `handed` already
+// holds the report and /dev/null entries.
+[[noreturn]] void ExecHelper(const char* path, char* const* argv,
                              std::vector<SVHandedDescriptor>& handed, pid_t parent, int niceness,
-                             const std::string& failure) {
+                             bool followThread, const std::string& failure) {
     setpgid(0, 0);
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) {
+    if (followThread && !CVChildSetup::FollowParent(parent)) {
         _exit(127);
     }
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    struct sigaction defaultAction {};
-    defaultAction.sa_handler = SIG_DFL;
-    for (int signal = 1; signal < NSIG; ++signal) {
-        sigaction(signal, &defaultAction, nullptr);
-    }
+    CVChildSetup::ResetSignals();
     if (niceness > 0) {
         setpriority(PRIO_PROCESS, 0, niceness);
     }
-    // First out of the way of the targets, then into place.
-    int report = fcntl(reportFd, F_DUPFD, k_scratchDescriptor);
-    int null = fcntl(nullFd, F_DUPFD, k_scratchDescriptor);
-    int highest = CVHelperMessage::k_reportDescriptor;
-    for (SVHandedDescriptor& entry : handed) {
-        entry.fd = fcntl(entry.fd, F_DUPFD, k_scratchDescriptor);
-        if (entry.fd < 0) {
-            _exit(127);
-        }
-    }
-    if (report < 0 || null < 0 || dup2(null, STDIN_FILENO) < 0 || dup2(null, STDOUT_FILENO) < 0 ||
-        dup2(report, CVHelperMessage::k_reportDescriptor) < 0) {
+    if (!CVChildSetup::PlaceDescriptors(handed.data(), handed.size())) {
         _exit(127);
     }
-    for (const SVHandedDescriptor& entry : handed) {
-        if (dup2(entry.fd, entry.target) < 0) {
-            _exit(127);
-        }
-        highest = std::max(highest, entry.target);
-    }
-    close_range(static_cast<unsigned>(highest) + 1, ~0u, 0);
     execv(path, argv);
     ssize_t ignored = write(CVHelperMessage::k_reportDescriptor, failure.data(), failure.size());
     (void)ignored;
@@ -101,6 +78,11 @@ SVTranscodeOutcome SVHelperRun::ToOutcome(const std::wstring& progressNote) cons
     if (garbled) {
         return {EVTranscodeResult_HelperCrashed,
                 L"The conversion helper wrote a report that could not be read and was stopped."};
+    }
+    if (statusLost) {
+        return {EVTranscodeResult_HelperCrashed,
+                L"The conversion helper ended without its exit being reported; the warm helper "
+                L"that ran it has gone."};
     }
     bool exitedCleanly = WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0;
     if (result) {
@@ -140,7 +122,7 @@ std::string CVHelperProcess::DefaultExecutable() {
 
 CVHelperProcess::CVHelperProcess(const std::string& executable,
                                  const std::vector<std::string>& arguments, int niceness,
-                                 const std::vector<SVHandedDescriptor>& handed)
+                                 const std::vector<SVHandedDescriptor>& handed, bool followThread)
     : m_lines(k_maxLineLength) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {
@@ -166,14 +148,17 @@ CVHelperProcess::CVHelperProcess(const std::string& executable,
     const std::string failureLine = failure.Format();
     const pid_t parent = getpid();
     std::vector<SVHandedDescriptor> childHanded = handed;
+    childHanded.insert(childHanded.end(), {{writeEnd.Get(), CVHelperMessage::k_reportDescriptor},
+                                           {nullFd.Get(), STDIN_FILENO},
+                                           {nullFd.Get(), STDOUT_FILENO}});
 
     pid_t pid = fork();
     if (pid < 0) {
         RaiseErrno("fork");
     }
     if (pid == 0) {
-        ExecHelper(executable.c_str(), argv.data(), writeEnd.Get(), nullFd.Get(), childHanded,
-                   parent, niceness, failureLine);
+        ExecHelper(executable.c_str(), argv.data(), childHanded, parent, niceness, followThread,
+                   failureLine);
     }
     // Also here, so that a signal sent right away reaches the group.
     setpgid(pid, pid);
@@ -185,16 +170,29 @@ CVHelperProcess::CVHelperProcess(const std::string& executable,
     m_exitFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
 }
 
+CVHelperProcess::CVHelperProcess(pid_t pid, qsys::UniqueFd pidfd, qsys::UniqueFd report)
+    : m_pid(pid),
+      m_reportFd(report.Release()),
+      m_exitFd(pidfd.Release()),
+      m_lines(k_maxLineLength),
+      m_served(true) {
+    fcntl(m_reportFd, F_SETFL, fcntl(m_reportFd, F_GETFL) | O_NONBLOCK);
+}
+
 CVHelperProcess::~CVHelperProcess() {
     Signal(SIGKILL);
     {
         std::lock_guard lock(m_mutex);
-        if (!m_reaped) {
+        if (!m_reaped && m_served) {
+            // The warm helper reaps it; it is gone before the caller removes its output.
+            pollfd entry{m_exitFd, POLLIN, 0};
+            poll(&entry, 1, static_cast<int>(k_exitGrace.count() * 1000));
+        } else if (!m_reaped) {
             int status = 0;
             while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
             }
-            m_reaped = true;
         }
+        m_reaped = true;
     }
     close(m_reportFd);
     if (m_exitFd >= 0) {
@@ -207,24 +205,50 @@ bool CVHelperProcess::Signal(int signal) {
     if (m_reaped) {
         return false;
     }
+    if (m_served) {
+        return syscall(SYS_pidfd_send_signal, m_exitFd, signal, nullptr, 0) == 0;
+    }
     return kill(-m_pid, signal) == 0 || kill(m_pid, signal) == 0;
 }
 
-bool CVHelperProcess::HasEnded() const {
-    siginfo_t info{};
-    int rc = waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT);
-    return rc == 0 && info.si_pid == m_pid;
+bool CVHelperProcess::ChildExited() const {
+    pollfd entry{m_exitFd, POLLIN, 0};
+    return poll(&entry, 1, 0) > 0;
 }
 
-int CVHelperProcess::Reap() {
+bool CVHelperProcess::HasEnded() {
+    if (!m_served) {
+        siginfo_t info{};
+        int rc = waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT);
+        return rc == 0 && info.si_pid == m_pid;
+    }
+    if (m_reportEnded) {
+        return true;
+    }
+    if (!ChildExited()) {
+        return false;
+    }
+    auto now = std::chrono::steady_clock::now();
+    if (!m_exitedSince) {
+        m_exitedSince = now;
+    }
+    return m_exitStatus || now - *m_exitedSince >= k_exitGrace;
+}
+
+void CVHelperProcess::Reap(SVHelperRun& run) {
     // The group may hold children of the helper; the ended helper still holds the group id.
     Signal(SIGKILL);
     std::lock_guard lock(m_mutex);
+    m_reaped = true;
+    if (m_served) {
+        run.waitStatus = m_exitStatus.value_or(0);
+        run.statusLost = !m_exitStatus;
+        return;
+    }
     int status = 0;
     while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
     }
-    m_reaped = true;
-    return status;
+    run.waitStatus = status;
 }
 
 bool CVHelperProcess::TakeLines(SVHelperRun& run,
@@ -237,6 +261,9 @@ bool CVHelperProcess::TakeLines(SVHelperRun& run,
         }
         if (message->Type() == CVHelperMessage::k_result) {
             run.result = std::move(message);
+        } else if (message->Type() == CVHelperMessage::k_exit && m_served) {
+            // The warm helper's word comes last, after the child's own lines.
+            m_exitStatus = static_cast<int>(message->Integer("status"));
         } else if (onMessage(*message)) {
             progressed = true;
         }
@@ -264,7 +291,11 @@ bool CVHelperProcess::ReadReport(SVHelperRun& run,
         if (count < 0 && errno == EINTR) {
             continue;
         }
-        return count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return true;
+        }
+        m_reportEnded = true;
+        return false;
     }
 }
 
@@ -276,7 +307,9 @@ SVHelperRun CVHelperProcess::Supervise(
     auto lastProgress = clock.Elapsed();
     bool reportOpen = true;
     for (;;) {
-        pollfd entries[2] = {{m_exitFd, POLLIN, 0}, {m_reportFd, POLLIN, 0}};
+        // A warm helper's child that has exited stays readable: not waited on again.
+        int exitFd = m_served && m_exitedSince ? -1 : m_exitFd;
+        pollfd entries[2] = {{exitFd, POLLIN, 0}, {m_reportFd, POLLIN, 0}};
         poll(entries, reportOpen ? 2 : 1, k_pollMilliseconds);
         bool progressed = false;
         if (reportOpen) {
@@ -284,7 +317,7 @@ SVHelperRun CVHelperProcess::Supervise(
         }
         if (HasEnded()) {
             ReadReport(run, onMessage, progressed);
-            run.waitStatus = Reap();
+            Reap(run);
             return run;
         }
         auto now = clock.Elapsed();

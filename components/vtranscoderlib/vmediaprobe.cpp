@@ -7,29 +7,29 @@
 #include "components/vtranscoderlib/vhelperrequest.h"
 #include "components/vtranscoderlib/vsourcefile.h"
 #include "components/vtranscoderlib/vtranscodeerror.h"
+#include "components/vtranscoderlib/vwarmhelper.h"
 #include "qlib/qsys/textcodec.h"
 
 SVMediaInfo CVMediaProbe::Probe(const std::wstring& path) const {
     SVHelperRequest request;
     request.task = EVHelperTask_Probe;
     request.source = qsys::ToUtf8(path);
-    std::string executable = m_options.helperExecutable.empty()
-                                 ? CVHelperProcess::DefaultExecutable()
-                                 : m_options.helperExecutable;
     std::optional<SVMediaInfo> info;
     SVHelperRun run;
     try {
         CVSourceFile source = CVSourceFile::Open(request.source);
         request.sourceDescriptor = SVHelperRequest::k_sourceDescriptor;
-        CVHelperProcess process(executable, request.ToArguments(), 0,
-                                {{source.Descriptor(), SVHelperRequest::k_sourceDescriptor}});
+        std::unique_ptr<CVHelperProcess> process =
+            CVWarmHelper::StartJob(m_options.helperExecutable, request, 0,
+                                   {{source.Descriptor(), SVHelperRequest::k_sourceDescriptor}});
         CVPausableClock clock;
-        run = process.Supervise(clock, m_options.watchdog, [&info](const CVHelperMessage& message) {
-            if (message.Type() == CVHelperMessage::k_info) {
-                info = MediaInfoFromMessage(message);
-            }
-            return true;
-        });
+        run =
+            process->Supervise(clock, m_options.watchdog, [&info](const CVHelperMessage& message) {
+                if (message.Type() == CVHelperMessage::k_info) {
+                    info = MediaInfoFromMessage(message);
+                }
+                return true;
+            });
     } catch (const CVTranscodeError& error) {
         RaiseTranscodeError(error.Result(), error.Message());
     } catch (const std::system_error& error) {

@@ -1,8 +1,8 @@
 #pragma once
 // CVMediaProbe: describes a media file (SVMediaInfo) by running the helper in its probe mode.
 // Reading a file means running demuxers and decoders on data of unknown origin, so it happens
-// in a helper process like a conversion: a file that crashes or hangs FFmpeg ends the probe
-// with an error instead of ending the caller.
+// in a helper process like a conversion (a child of the warm helper, CVWarmHelper): a file
+// that crashes or hangs FFmpeg ends the probe with an error instead of ending the caller.
 //
 // Stateless apart from its options; Probe may be called from several threads at once. The
 // calling thread must live until Probe returns (the helper dies with it).
@@ -13,7 +13,7 @@
 #include "components/vtranscoderlib/vmediainfo.h"
 
 struct SVProbeOptions {
-    std::string helperExecutable;  // empty: CVHelperProcess::DefaultExecutable()
+    std::string helperExecutable;  // empty: the default helper, served warm (CVWarmHelper)
     std::chrono::milliseconds watchdog{30'000};
 };
 

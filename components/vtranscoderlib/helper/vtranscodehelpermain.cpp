@@ -1,106 +1,40 @@
 // ZeltoVTranscodeHelper: runs one conversion or one probe and reports on descriptor 3 (see
 // SVHelperRequest for the command line, CVHelperMessage for the report). Run by hand, without
 // a descriptor 3, it reports on standard output.
+//
+//     ZeltoVTranscodeHelper serve
+//
+// runs it as the warm helper instead (CVWarmServer), serving jobs sent on descriptor 4.
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <new>
 #include <string>
 #include <vector>
 
-#include "components/vtranscoderlib/helper/vavlog.h"
-#include "components/vtranscoderlib/helper/vhelperlimits.h"
-#include "components/vtranscoderlib/helper/vmediaanalyzer.h"
+#include "components/vtranscoderlib/helper/vhelperjob.h"
 #include "components/vtranscoderlib/helper/vprogressreporter.h"
-#include "components/vtranscoderlib/helper/vtranscodepipeline.h"
+#include "components/vtranscoderlib/helper/vwarmserver.h"
 #include "components/vtranscoderlib/vhelperrequest.h"
-#include "components/vtranscoderlib/vsourcefile.h"
-#include "components/vtranscoderlib/vtranscodeerror.h"
-#include "qlib/qsys/textcodec.h"
-#include "qlib/qsys/uniquefd.h"
-#include "qlib/qutilitylib/qexception.h"
-
-namespace {
-
-CVHelperMessage Result(EVTranscodeResult code, const std::string& message) {
-    CVHelperMessage result(CVHelperMessage::k_result);
-    result.Set("code", int64_t{code}).Set("msg", message);
-    return result;
-}
-
-// The source the parent handed over, or the one named (a helper run by hand).
-CVSourceFile Source(const SVHelperRequest& request) {
-    return request.sourceDescriptor >= 0
-               ? CVSourceFile::Adopt(qsys::UniqueFd(request.sourceDescriptor), request.source)
-               : CVSourceFile::Open(request.source);
-}
-
-// The output the parent handed over, or a new file of the given name (a helper run by hand).
-qsys::UniqueFd Output(const SVHelperRequest& request) {
-    if (request.outputDescriptor >= 0) {
-        return qsys::UniqueFd(request.outputDescriptor);
-    }
-    qsys::UniqueFd fd(
-        open(request.output.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
-    if (!fd.IsValid()) {
-        throw CVTranscodeError(
-            EVTranscodeResult_OutputUnwritable,
-            L"The output " + qsys::FromUtf8(request.output) + L" cannot be created.");
-    }
-    return fd;
-}
-
-void RunRequest(const SVHelperRequest& request, CVProgressReporter& reporter) {
-    if (request.task == EVHelperTask_Probe) {
-        reporter.Send(ToMessage(CVMediaAnalyzer::Analyze(Source(request))));
-        return;
-    }
-    SVPipelineObserver observer{[&reporter](int64_t position, int64_t duration, int64_t frames) {
-                                    reporter.Progress(position, duration, frames);
-                                },
-                                [&reporter](int64_t bytes) { reporter.Alive(bytes); }};
-    CVTranscodePipeline pipeline(request, Source(request), std::move(observer));
-    qsys::UniqueFd output = Output(request);
-    pipeline.Run(output.Get());
-}
-
-}  // namespace
+#include "components/vtranscoderlib/vwarmhelper.h"
 
 int main(int argc, char** argv) {
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (arguments == std::vector<std::string>{"serve"}) {
+        return CVWarmServer(CVWarmHelper::k_controlDescriptor).Run();
+    }
     int reportFd = fcntl(CVHelperMessage::k_reportDescriptor, F_GETFD) >= 0
                        ? CVHelperMessage::k_reportDescriptor
                        : STDOUT_FILENO;
-    CVProgressReporter reporter(reportFd);
-    auto parsed = SVHelperRequest::Parse(std::vector<std::string>(argv + 1, argv + argc));
+    auto parsed = SVHelperRequest::Parse(arguments);
     if (auto* problem = std::get_if<std::string>(&parsed)) {
-        reporter.Send(Result(EVTranscodeResult_HelperCrashed, "Bad command line: " + *problem));
+        CVHelperMessage result(CVHelperMessage::k_result);
+        result.Set("code", int64_t{EVTranscodeResult_HelperCrashed})
+            .Set("msg", "Bad command line: " + *problem);
+        CVProgressReporter(reportFd).Send(result);
         fprintf(stderr, "%s: %s\n", argv[0], problem->c_str());
         return 2;
     }
-    CVHelperLimits::Apply();
-    CVAVLog::Install();
-    try {
-        RunRequest(std::get<SVHelperRequest>(parsed), reporter);
-    } catch (const CVTranscodeError& error) {
-        reporter.Send(Result(error.Result(), error.what()));
-        return 1;
-    } catch (const std::bad_alloc&) {
-        reporter.Send(Result(EVTranscodeResult_ConversionFailed, "Out of memory"));
-        return 1;
-    } catch (const std::exception& error) {
-        reporter.Send(Result(EVTranscodeResult_ConversionFailed, error.what()));
-        return 1;
-    } catch (const CQException& error) {
-        reporter.Send(
-            Result(EVTranscodeResult_ConversionFailed, qsys::ToUtf8(error.GetDescription())));
-        return 1;
-    } catch (...) {
-        reporter.Send(
-            Result(EVTranscodeResult_ConversionFailed, "An unknown failure ended the conversion"));
-        return 1;
-    }
-    reporter.Send(Result(EVTranscodeResult_Completed, ""));
-    return 0;
+    return CVHelperJob::Run(std::get<SVHelperRequest>(parsed), reportFd);
 }

@@ -14,6 +14,7 @@ extern "C" {
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -146,21 +147,51 @@ std::string CVTestMedia::Contents(const std::filesystem::path& path) {
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-std::vector<pid_t> CVTestMedia::FindProcesses(const std::string& text) {
-    std::vector<pid_t> found;
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc", ignored)) {
-        std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos) {
-            continue;
-        }
-        std::ifstream file(entry.path() / "cmdline", std::ios::binary);
-        std::string commandLine((std::istreambuf_iterator<char>(file)), {});
-        if (commandLine.find(text) != std::string::npos) {
-            found.push_back(static_cast<pid_t>(std::stol(name)));
-        }
+namespace {
+
+// The fields of /proc/<pid>/stat after the command name: state, parent, ...
+std::vector<std::string> StatFields(pid_t pid) {
+    std::string stat = CVTestMedia::Contents("/proc/" + std::to_string(pid) + "/stat");
+    size_t end = stat.rfind(')');
+    std::vector<std::string> fields;
+    if (end == std::string::npos) {
+        return fields;
     }
-    return found;
+    std::istringstream rest(stat.substr(end + 1));
+    for (std::string field; rest >> field;) {
+        fields.push_back(field);
+    }
+    return fields;
+}
+
+}  // namespace
+
+char CVTestMedia::StateOf(pid_t pid) {
+    std::vector<std::string> fields = StatFields(pid);
+    return fields.empty() ? 0 : fields[0][0];
+}
+
+pid_t CVTestMedia::ParentOf(pid_t pid) {
+    std::vector<std::string> fields = StatFields(pid);
+    return fields.size() < 2 ? 0 : static_cast<pid_t>(std::stol(fields[1]));
+}
+
+bool CVTestMedia::IsRunning(pid_t pid) {
+    char state = StateOf(pid);
+    return state != 0 && state != 'Z' && state != 'X';
+}
+
+void CVTestMedia::ExpectHelperLimits(pid_t pid) {
+    std::string proc = "/proc/" + std::to_string(pid);
+    std::string limits = Contents(proc + "/limits");
+    EXPECT_NE(limits.find("Max open files            64                   64"), std::string::npos)
+        << limits;
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    EXPECT_NE(limits.find("Max address space         4294967296           4294967296"),
+              std::string::npos)
+        << limits;
+#endif
+    EXPECT_NE(Contents(proc + "/status").find("NoNewPrivs:\t1"), std::string::npos);
 }
 
 SVInspection CVTestMedia::Inspect(const std::filesystem::path& path) {

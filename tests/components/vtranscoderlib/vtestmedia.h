@@ -74,8 +74,16 @@ public:
     static double MeanLuma(const std::filesystem::path& path, double seconds, double left,
                            double top, double right, double bottom);
 
-    // The processes whose command line holds `text` in one of its arguments.
-    static std::vector<pid_t> FindProcesses(const std::string& text);
+    // The state letter of a process as /proc shows it ('R', 'S', 'T', 'Z', ...); 0 when there
+    // is no such process.
+    static char StateOf(pid_t pid);
+    // The parent of a process; 0 when there is no such process.
+    static pid_t ParentOf(pid_t pid);
+    // True while the process exists and has not ended (an unreaped one has ended).
+    static bool IsRunning(pid_t pid);
+    // Checks that a running helper process has the helper's limits: open files, address space
+    // (not in sanitizer builds), no new privileges.
+    static void ExpectHelperLimits(pid_t pid);
 
 private:
     std::filesystem::path m_folder;
