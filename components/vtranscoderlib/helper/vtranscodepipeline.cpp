@@ -38,12 +38,13 @@ constexpr auto k_progressPoll = std::chrono::milliseconds(100);
 struct CVTranscodePipeline::Lane {
     // Set up before the stages start; read-only afterwards.
     int inputIndex = -1;
-    AVStream* input = nullptr;  // owned by the source's context
+    AVStream* input = nullptr;  // owned by the source's context; Run's thread only
+    AVRational inputTimeBase{0, 1};
     bool isVideo = false;
     SVLanePlan plan;
     SVOrientation orientation;    // video: how the source's pictures are turned upright
     AVRational sourceRate{0, 1};  // video: the source's frame rate as far as it is known
-    AVStream* output = nullptr;   // owned by the output context
+    AVStream* output = nullptr;   // owned by the output context: under m_muxMutex
     int64_t startOffset = 0;      // the source's start, in the input stream's time base
     AVRational encoderTimeBase{0, 1};
     int encoderFrameSize = 0;  // sound: samples per encoder frame; 0 when any size goes
@@ -316,6 +317,7 @@ void CVTranscodePipeline::AddLane(int streamIndex) {
     auto lane = std::make_unique<Lane>();
     lane->inputIndex = streamIndex;
     lane->input = m_input.Context()->streams[streamIndex];
+    lane->inputTimeBase = lane->input->time_base;
     lane->isVideo = lane->input->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
     lane->decoder = m_input.OpenDecoder(streamIndex);
     lane->plan.inputIndex = streamIndex;
@@ -509,7 +511,7 @@ bool CVTranscodePipeline::StampFrame(Lane& lane, AVFrame* frame) {
     if (timestamp == AV_NOPTS_VALUE) {
         timestamp = lane.nextTimestamp != AV_NOPTS_VALUE ? lane.nextTimestamp : lane.startOffset;
     }
-    AVRational timeBase = lane.input->time_base;
+    AVRational timeBase = lane.inputTimeBase;
     int64_t duration = frame->pkt_duration;
     if (!lane.isVideo && frame->sample_rate > 0) {
         duration = av_rescale_q(frame->nb_samples, AVRational{1, frame->sample_rate}, timeBase);
@@ -541,7 +543,7 @@ void CVTranscodePipeline::RebuildFilter(Lane& lane, AVFrame* frame) {
         lane.filter->Close(frame->pts);
     }
     Drain(lane);
-    AVRational timeBase = lane.input->time_base;
+    AVRational timeBase = lane.inputTimeBase;
     if (lane.isVideo) {
         SVSourceVideo source{frame->width,    frame->height,           frame->sample_aspect_ratio,
                              lane.sourceRate, HasAlpha(frame->format), lane.orientation};
@@ -642,13 +644,13 @@ void CVTranscodePipeline::Encode(Lane& lane, AVFrame* frame) {
 
 void CVTranscodePipeline::WritePacket(Lane& lane, AVPacket* packet) {
     ++lane.packetsWritten;
-    packet->stream_index = lane.output->index;
     // Without a duration the muxer guesses the last frame's, and the frame rate drifts.
     if (packet->duration == 0 && lane.isVideo) {
         packet->duration = 1;
     }
-    av_packet_rescale_ts(packet, lane.encoderTimeBase, lane.output->time_base);
     std::lock_guard lock(m_muxMutex);
+    packet->stream_index = lane.output->index;
+    av_packet_rescale_ts(packet, lane.encoderTimeBase, lane.output->time_base);
     int error = av_interleaved_write_frame(m_output.get(), packet);
     if (error < 0) {
         RaiseOutputError("The output cannot be written", error);
