@@ -7,6 +7,9 @@
 #
 #     bench/vtranscoder_bench.sh            # RUNS=5 by default; RUNS=3 bench/... for a quick look
 #
+# Still cases time STILLS conversions (10 by default) per run on both sides: the engine as a
+# running server converts them, through its warm helper, against as many ffmpeg runs.
+#
 # Builds the engine with the "bench" preset (Release) into build/bench, makes its inputs in a
 # temporary folder and removes them at the end. Not run by CI.
 set -euo pipefail
@@ -68,17 +71,20 @@ printf '\n%-38s %8s %8s %6s %8s %8s %6s %8s %8s\n' "case" "ours s" "ffmpeg s" "r
   "ours cpu" "ff cpu" "ratio" "ours dB" "ff dB"
 
 # run_case <label> <kind: video|audio|image> <source> <extension> <format> [settings...]
+# With REPEAT=K each run converts K times: the engine in one process, as a running server
+# converts one job after another (its warm helper started once), ffmpeg K times.
 run_case() {
   local label=$1 kind=$2 source=$3 extension=$4 format=$5
   shift 5
   local ours="$WORK/ours.$extension" theirs="$WORK/ffmpeg.$extension"
   local common=(--source "$source" --format "$format" "$@")
-  local command
+  local command repeat=${REPEAT:-1} repeated=""
   command=$("$PLAN" ffmpeg "${common[@]}" --output "$theirs")
+  for ((i = 0; i < repeat; i++)); do repeated+="$command;"; done
   local ourTimes=() theirTimes=()
   for ((run = 0; run < RUNS; run++)); do
-    ourTimes+=("$(timed "$BENCH" "${common[@]}" --output "$ours")")
-    theirTimes+=("$(timed bash -c "$command")")
+    ourTimes+=("$(timed "$BENCH" --repeat "$repeat" "${common[@]}" --output "$ours")")
+    theirTimes+=("$(timed bash -c "$repeated")")
   done
   local ourWall theirWall ourCpu theirCpu ourQuality theirQuality
   ourWall=$(printf '%s\n' "${ourTimes[@]}" | cut -d' ' -f1 | median)
@@ -112,13 +118,15 @@ for size in 640x480 1280x720; do
     --video-width 176 --video-height 144 --frame-rate 15
   run_case "(d) $size fmt 11 128k (SDR)" audio "$input" m4a 11 --audio-bit-rate 128000
 done
+STILLS="${STILLS:-10}"
 for entry in 15:jpg 16:bmp 17:png 18:gif; do
-  run_case "(e) still fmt ${entry%%:*} 640x480" image "$WORK/still.png" "${entry##*:}" \
-    "${entry%%:*}" --image-width 640 --image-height 480
+  REPEAT=$STILLS run_case "(e) still fmt ${entry%%:*} 640x480 x$STILLS" image "$WORK/still.png" \
+    "${entry##*:}" "${entry%%:*}" --image-width 640 --image-height 480
 done
 
 # A batch of photos, as a library sync meets them: the engine converting one after the other
-# against a per-file loop of the ffmpeg command line (both pay every start-up).
+# as the server does (one process, one CVConversion per photo, one warm helper) against a
+# per-file loop of the ffmpeg command line.
 BATCH="${BATCH:-200}"
 mkdir -p "$WORK/photos" "$WORK/ours-photos" "$WORK/ff-photos"
 for ((i = 0; i < BATCH; i++)); do
@@ -126,11 +134,10 @@ for ((i = 0; i < BATCH; i++)); do
   ffmpeg -nostdin -v error -y -f lavfi -i "testsrc2=size=1920x1080" -vf "hue=h=$((i * 7))" \
     -frames:v 1 "$WORK/photos/p$i.$extension"
 done
-batch_ours() {
-  for photo in "$WORK"/photos/*; do
-    "$BENCH" --source "$photo" --output "$WORK/ours-photos/$(basename "$photo").jpg" --format 15
-  done
-}
+for photo in "$WORK"/photos/*; do
+  printf '%s\t%s\n' "$photo" "$WORK/ours-photos/$(basename "$photo").jpg"
+done >"$WORK/ours-batch.txt"
+batch_ours() { "$BENCH" --batch --format 15 <"$WORK/ours-batch.txt"; }
 # The ffmpeg commands are made before the clock starts.
 for photo in "$WORK"/photos/*; do
   "$PLAN" ffmpeg --source "$photo" --format 15 --output "$WORK/ff-photos/$(basename "$photo").jpg"
