@@ -63,7 +63,10 @@ std::optional<std::string> Unescape(std::string_view text) {
 }  // namespace
 
 std::optional<CVHelperMessage> CVHelperMessage::Parse(std::string_view line) {
-    if (line.empty() || (line.size() > 1 && line[1] != ' ')) {
+    // The type is one visible character: a line break or space there would split or shift the
+    // line that Format writes back.
+    if (line.empty() || NeedsEscape(static_cast<unsigned char>(line[0])) ||
+        (line.size() > 1 && line[1] != ' ')) {
         return std::nullopt;
     }
     CVHelperMessage message(line[0]);

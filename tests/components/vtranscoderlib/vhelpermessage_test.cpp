@@ -37,6 +37,11 @@ TEST(HelperMessage, GarbageIsNoMessage) {
     EXPECT_FALSE(CVHelperMessage::Parse("P =x"));
     EXPECT_FALSE(CVHelperMessage::Parse("P a=%G1"));
     EXPECT_FALSE(CVHelperMessage::Parse("P a=%4"));
+    // A type that is no visible character (found by fuzzing: a line break as the type was
+    // accepted and formatted as two lines).
+    EXPECT_FALSE(CVHelperMessage::Parse("\n dur=1"));
+    EXPECT_FALSE(CVHelperMessage::Parse(" "));
+    EXPECT_FALSE(CVHelperMessage::Parse(std::string_view("\0 a=1", 5)));
 }
 
 TEST(HelperRequest, CommandLineRoundTrips) {
