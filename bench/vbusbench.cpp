@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const int failed = CVBusBenchSession::ReportFailures("vbus_bench", [] {
-        CVBusBenchSession session(V_BENCH_SERVER_PATH);
+        CVBusBenchSession session;
         s_session = &session;
         if (::clock_getcpuclockid(session.ServerPid(), &s_serverClock) != 0) {
             throw std::runtime_error("no CPU-time clock for the server");

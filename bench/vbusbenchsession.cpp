@@ -81,7 +81,9 @@ void CVBusBenchSession::RunToSuccess(const std::vector<std::string>& arguments) 
     }
 }
 
-CVBusBenchSession::CVBusBenchSession(const std::string& serverPath) {
+CVBusBenchSession::CVBusBenchSession() {
+    const char* chosen = ::getenv("VBUS_BENCH_SERVER");
+    const std::string serverPath = chosen != nullptr ? chosen : V_BENCH_SERVER_PATH;
     char pattern[] = "/tmp/vbusbench-XXXXXX";
     if (::mkdtemp(pattern) == nullptr) {
         throw std::runtime_error("cannot make a temporary folder");

@@ -10,6 +10,8 @@
 // does; the per-user close switch would reach every instance of this user on the machine),
 // ends the bus and removes the home.
 //
+// The server is the one this build made, or $VBUS_BENCH_SERVER (to compare two builds).
+//
 // One per process; construct and destroy it on one thread. Service() follows CVRemoteObject's
 // rule (one thread at a time).
 
@@ -26,7 +28,7 @@
 
 class CVBusBenchSession {
 public:
-    explicit CVBusBenchSession(const std::string& serverPath);
+    CVBusBenchSession();
     CVBusBenchSession(const CVBusBenchSession&) = delete;
     CVBusBenchSession& operator=(const CVBusBenchSession&) = delete;
     ~CVBusBenchSession();

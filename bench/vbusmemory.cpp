@@ -140,7 +140,7 @@ void Verdict(const char* what, double value, const char* bound, double target, b
 
 void Measure(int jobs, int batch) {
     CVItemsLib::RegisterClasses();
-    CVBusBenchSession session(V_BENCH_SERVER_PATH);
+    CVBusBenchSession session;
     const pid_t server = session.ServerPid();
     std::this_thread::sleep_for(k_settle);
     const SResident idle = SResident::Of(server);
