@@ -14,25 +14,34 @@ CQBusCall::CQBusCall(CQBusConnection& connection, const sdbus::MethodCall& call)
     : m_connection(connection), m_call(new sdbus::MethodCall(call)), m_sender(call.getSender()) {}
 
 CQBusCall::~CQBusCall() {
-    m_connection.WithBus([&](sdbus::IConnection&) { delete m_call; });
+    if (m_call != nullptr) {
+        m_connection.WithBus([&](sdbus::IConnection&) { delete m_call; });
+    }
 }
 
 void CQBusCall::Reply(const std::function<void(sdbus::MethodReply& reply)>& write) const {
-    m_connection.WithBus([&](sdbus::IConnection&) {
-        CQCatch::LogAndSwallow([&] {
-            try {
-                sdbus::MethodReply reply = m_call->createReply();
-                write(reply);
-                reply.send();
-            } catch (...) {
-                m_call->createErrorReply(CQBusError::FromCurrentException()).send();
-            }
-        });
+    Answer([&](sdbus::MethodCall& call) {
+        try {
+            sdbus::MethodReply reply = call.createReply();
+            write(reply);
+            reply.send();
+        } catch (...) {
+            call.createErrorReply(CQBusError::FromCurrentException()).send();
+        }
     });
 }
 
 void CQBusCall::ReplyError(const sdbus::Error& error) const {
+    Answer([&](sdbus::MethodCall& call) { call.createErrorReply(error).send(); });
+}
+
+void CQBusCall::Answer(const std::function<void(sdbus::MethodCall& call)>& answer) const {
     m_connection.WithBus([&](sdbus::IConnection&) {
-        CQCatch::LogAndSwallow([&] { m_call->createErrorReply(error).send(); });
+        if (m_call == nullptr) {
+            return;
+        }
+        CQCatch::LogAndSwallow([&] { answer(*m_call); });
+        delete m_call;
+        m_call = nullptr;
     });
 }

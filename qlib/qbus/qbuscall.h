@@ -5,8 +5,10 @@
 // or ReplyError, which build and send the reply under the bus lock. A reply that cannot be
 // written (a value without a bus form) becomes an error reply; a failure to send is logged.
 //
-// Owned by the pool work that serves it; the copy of the message is dropped under the bus
-// lock when the CQBusCall goes. Reply and ReplyError may be called from any thread.
+// Owned by the pool work that serves it. The copy of the message is dropped under the bus lock
+// as soon as the reply is sent (so that a served call takes the lock once), or when the
+// CQBusCall goes unanswered. One reply per call: a second Reply or ReplyError does nothing.
+// Reply and ReplyError may be called from any thread, one at a time.
 
 #include <functional>
 #include <string>
@@ -35,7 +37,10 @@ public:
 private:
     CQBusCall(CQBusConnection& connection, const sdbus::MethodCall& call);
 
+    // Runs `answer` on the message under the bus lock (once), then drops the message.
+    void Answer(const std::function<void(sdbus::MethodCall& call)>& answer) const;
+
     CQBusConnection& m_connection;
-    sdbus::MethodCall* m_call;  // guarded by the bus lock
+    mutable sdbus::MethodCall* m_call;  // guarded by the bus lock; null once answered
     std::string m_sender;
 };

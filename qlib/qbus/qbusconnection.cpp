@@ -78,6 +78,19 @@ void CQBusConnection::Wake() {
     [[maybe_unused]] const ssize_t written = ::write(m_wakeFd.Get(), &one, sizeof one);
 }
 
+void CQBusConnection::WakeIfNeeded() noexcept {
+    try {
+        const sdbus::IConnection::PollData now = m_bus->getEventLoopPollData();
+        if (now.fd == m_polled.fd && now.events == m_polled.events &&
+            now.timeout_usec >= m_polled.timeout_usec) {
+            return;
+        }
+    } catch (...) {
+        // The loop finds out what failed.
+    }
+    Wake();
+}
+
 void CQBusConnection::Loop(const std::function<void()>& lost) {
     qsys::SetCurrentThreadName(L"qbus-loop");
     bool connected = true;
@@ -88,6 +101,7 @@ void CQBusConnection::Loop(const std::function<void()>& lost) {
                 std::lock_guard lock(m_busLock);
                 ProcessPending();
                 data = m_bus->getEventLoopPollData();
+                m_polled = data;
             },
             [&](CQException& error) {
                 QLogBoundaryWarning(error.GetDescription());
@@ -98,8 +112,10 @@ void CQBusConnection::Loop(const std::function<void()>& lost) {
             break;
         }
         connected = (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) == 0;
-        uint64_t count = 0;
-        [[maybe_unused]] const ssize_t read = ::read(m_wakeFd.Get(), &count, sizeof count);
+        if ((fds[1].revents & POLLIN) != 0) {
+            uint64_t count = 0;
+            [[maybe_unused]] const ssize_t read = ::read(m_wakeFd.Get(), &count, sizeof count);
+        }
     }
     if (!m_stopping && lost) {
         CQCatch::LogAndSwallow(lost);

@@ -10,9 +10,11 @@
 // The bus library (sd-bus underneath) is not thread-safe: every use of the connection and of
 // messages, objects and signals made from it (their reference counts included) happens under
 // the bus lock, through WithBus. The loop thread holds that lock only while it processes what
-// arrived and never while it waits; after every WithBus the loop is woken (an eventfd) so that
-// queued output is written at once: a large reply sent from a worker never waits for the next
-// incoming message, and never stalls the loop.
+// arrived and never while it waits. At the end of every WithBus the loop is woken (an eventfd)
+// when what it waits for no longer fits the bus: output is queued (a large reply sent from a
+// worker is written at once, never waiting for the next incoming message), a message was read
+// and waits to be processed, or a deadline came nearer. A reply written whole needs no wake-up,
+// which spares the loop a round for every call served.
 //
 // Method handlers run on the loop thread under the bus lock: they only read their arguments
 // and Post the work to the pool, which calls the objects (without the bus lock) and sends the
@@ -23,7 +25,7 @@
 //
 // Threads: any thread may call the public methods except the destructor (not on the loop or a
 // pool thread). m_busLock (recursive, so that work under WithBus may use WithBus) guards
-// m_bus and every message; m_peerLock guards m_peers and m_peerGoneListeners.
+// m_bus, m_polled and every message; m_peerLock guards m_peers and m_peerGoneListeners.
 
 #include <atomic>
 #include <cstdint>
@@ -67,9 +69,10 @@ public:
     decltype(auto) WithBus(Action&& action) {
         struct Waker {
             CQBusConnection& owner;
-            ~Waker() { owner.Wake(); }
-        } waker{*this};
+            ~Waker() { owner.WakeIfNeeded(); }
+        };
         std::lock_guard lock(m_busLock);
+        const Waker waker{*this};  // runs before the lock is let go
         return std::forward<Action>(action)(*m_bus);
     }
 
@@ -85,6 +88,8 @@ private:
     explicit CQBusConnection(std::unique_ptr<sdbus::IConnection> bus);
 
     void Wake();
+    // Under the bus lock: wakes the loop unless it already waits for what the bus needs.
+    void WakeIfNeeded() noexcept;
     void Loop(const std::function<void()>& lost);
     void ProcessPending();
     void OnNameOwnerChanged(sdbus::Message& message);
@@ -93,6 +98,7 @@ private:
     std::recursive_mutex m_busLock;
     std::unique_ptr<sdbus::IConnection> m_bus;  // guarded by m_busLock
     sdbus::Slot m_nameOwnerMatch;               // guarded by m_busLock
+    sdbus::IConnection::PollData m_polled{};    // what the loop waits for; guarded by m_busLock
     qsys::UniqueFd m_wakeFd;
     std::atomic<bool> m_stopping{false};
     std::thread m_loop;
