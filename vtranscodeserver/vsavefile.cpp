@@ -1,18 +1,14 @@
 #include "vtranscodeserver/vsavefile.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <mutex>
+#include <system_error>
 #include <utility>
 
 #include "qlib/qsys/files.h"
-#include "qlib/qsys/uniquefd.h"
+#include "qlib/qsys/systemerror.h"
 #include "qlib/qutilitylib/qcatch.h"
 #include "qlib/qutilitylib/qexception.h"
-#include "qlib/qutilitylib/qfile.h"
 #include "qlib/qutilitylib/qfileutilities.h"
 #include "qlib/qutilitylib/qstring.h"
 
@@ -36,27 +32,14 @@ void RaiseIfWriteFails(const std::wstring& path) {
     }
 }
 
-void WriteDurably(const std::string& path, const std::string& bytes) {
-    qsys::UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
-                               k_saveFileMode));
-    if (!file.IsValid()) {
-        CQException::RaiseSystemError(errno);
+// The staging file written and fsynced, renamed over the target, the folder fsynced.
+void WriteThroughStaging(const std::string& staging, const std::string& target,
+                         const std::string& bytes) {
+    qsys::WriteFileDurably(staging, bytes, k_saveFileMode);
+    if (::rename(staging.c_str(), target.c_str()) != 0) {
+        qsys::ThrowLastError("rename " + staging + " to " + target);
     }
-    size_t written = 0;
-    if (const int error = CQFile::WriteAll(file.Get(), bytes.data(), bytes.size(), written)) {
-        CQException::RaiseSystemError(error);
-    }
-    if (::fsync(file.Get()) != 0 || ::close(file.Release()) != 0) {
-        CQException::RaiseSystemError(errno);
-    }
-}
-
-void SyncFolder(const std::string& path) {
-    const qsys::UniqueFd folder(
-        ::open(qsys::ParentFolder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder.IsValid() || ::fsync(folder.Get()) != 0) {
-        CQException::RaiseSystemError(errno);
-    }
+    qsys::SyncFolder(qsys::ParentFolder(target));
 }
 
 }  // namespace
@@ -69,11 +52,12 @@ void CVSaveFile::Write(const std::wstring& path, const std::wstring& text) {
             RaiseIfWriteFails(path);
             const std::string target = CQStringHelper::StringToMultiByte(path);
             const std::string staging = CQStringHelper::StringToMultiByte(backup);
-            WriteDurably(staging, k_byteOrderMark + CQStringHelper::StringToMultiByte(text));
-            if (::rename(staging.c_str(), target.c_str()) != 0) {
-                CQException::RaiseSystemError(errno);
+            try {
+                WriteThroughStaging(staging, target,
+                                    k_byteOrderMark + CQStringHelper::StringToMultiByte(text));
+            } catch (const std::system_error& error) {
+                CQException::RaiseSystemError(error);
             }
-            SyncFolder(target);
         } catch (CQException& error) {
             error.AddValue(L"File", path);
             throw;

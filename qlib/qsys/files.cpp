@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 
 #include "qlib/qsys/systemerror.h"
 #include "qlib/qsys/uniquefd.h"
@@ -23,6 +24,18 @@ void WriteAll(int fd, std::string_view data, const std::string& path) {
             ThrowLastError("write " + path);
         }
         data.remove_prefix(static_cast<size_t>(written));
+    }
+}
+
+// Writes the data, fsyncs the file and closes it; close failures are reported too (a network
+// file system may report a failed write only there).
+void WriteSyncClose(UniqueFd fd, std::string_view data, const std::string& path) {
+    WriteAll(fd.Get(), data, path);
+    if (::fsync(fd.Get()) != 0) {
+        ThrowLastError("fsync " + path);
+    }
+    if (::close(fd.Release()) != 0) {
+        ThrowLastError("close " + path);
     }
 }
 
@@ -89,18 +102,21 @@ void WriteFileAtomically(const std::string& path, std::string_view contents, mod
     if (::fchmod(fd.Get(), ModeToKeep(path, newFileMode)) != 0) {
         ThrowLastError("chmod " + temporary.Path());
     }
-    WriteAll(fd.Get(), contents, temporary.Path());
-    if (::fsync(fd.Get()) != 0) {
-        ThrowLastError("fsync " + temporary.Path());
-    }
-    if (::close(fd.Release()) != 0) {
-        ThrowLastError("close " + temporary.Path());
-    }
+    WriteSyncClose(std::move(fd), contents, temporary.Path());
     if (::rename(temporary.Path().c_str(), path.c_str()) != 0) {
         ThrowLastError("rename " + temporary.Path() + " to " + path);
     }
     temporary.Consumed();
     SyncFolder(ParentFolder(path));
+}
+
+void WriteFileDurably(const std::string& path, std::string_view contents, mode_t newFileMode) {
+    UniqueFd fd(
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, newFileMode));
+    if (!fd.IsValid()) {
+        ThrowLastError("open " + path);
+    }
+    WriteSyncClose(std::move(fd), contents, path);
 }
 
 void SyncFolder(const std::string& folder) {

@@ -31,6 +31,12 @@ std::optional<std::string> ReadFileIfExists(const std::string& path);
 // are already in place (a crash may still bring back the old file).
 void WriteFileAtomically(const std::string& path, std::string_view contents, mode_t newFileMode);
 
+// Writes `contents` into the file itself (created with `newFileMode` less the umask, or
+// truncated), fsyncs and closes it. Not atomic: a failure or crash midway leaves a torn file.
+// It is the first step of a replacement whose staging name the caller chooses (write, then
+// rename over the target and SyncFolder). A symbolic link at `path` is refused (ELOOP).
+void WriteFileDurably(const std::string& path, std::string_view contents, mode_t newFileMode);
+
 // fsyncs the folder, so that entries created, renamed or removed in it survive a crash.
 void SyncFolder(const std::string& folder);
 

@@ -48,5 +48,21 @@ TEST(WriteFileAtomically, AFailureBeforeTheRenameLeavesTheOldFileAndNoTemporaryF
     EXPECT_EQ(EntriesIn(folder.Path()), 2u);
 }
 
+TEST(WriteFileDurably, WritesInPlaceAndRefusesASymbolicLink) {
+    test::TemporaryFolder folder;
+    const std::string path = folder.Path() + "/staging";
+    WriteFileDurably(path, "a longer first text", 0600);
+    WriteFileDurably(path, "short", 0600);
+    EXPECT_EQ(ReadFileIfExists(path), "short") << "the old contents are cut off";
+
+    // A link planted in the staging name would redirect the write to another file.
+    const std::string victim = folder.Path() + "/victim";
+    WriteFileDurably(victim, "keep", 0600);
+    const std::string link = folder.Path() + "/link";
+    std::filesystem::create_symlink(victim, link);
+    EXPECT_THROW(WriteFileDurably(link, "overwritten", 0600), std::system_error);
+    EXPECT_EQ(ReadFileIfExists(victim), "keep");
+}
+
 }  // namespace
 }  // namespace qsys
