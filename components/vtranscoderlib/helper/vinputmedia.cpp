@@ -1,7 +1,6 @@
 #include "components/vtranscoderlib/helper/vinputmedia.h"
 
 extern "C" {
-#include <libavutil/cpu.h>
 #include <libavutil/display.h>
 }
 
@@ -229,7 +228,7 @@ SVOrientation CVInputMedia::Orientation(int streamIndex) const {
     return {};
 }
 
-AVCodecContextPtr CVInputMedia::OpenDecoder(int streamIndex) const {
+AVCodecContextPtr CVInputMedia::OpenDecoder(int streamIndex, int threads) const {
     const AVStream* stream = m_context->streams[streamIndex];
     const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
     if (!codec) {
@@ -244,9 +243,7 @@ AVCodecContextPtr CVInputMedia::OpenDecoder(int streamIndex) const {
     int error = avcodec_parameters_to_context(decoder.get(), stream->codecpar);
     if (error >= 0) {
         decoder->pkt_timebase = stream->time_base;
-        // One decoding thread per core the helper may run on: the conversion's other stages
-        // keep the cores busy as well, so the library's default of one more only adds switching.
-        decoder->thread_count = av_cpu_count();
+        decoder->thread_count = threads;
         decoder->max_pixels = CVHelperLimits::k_maxPixels;
         error = avcodec_open2(decoder.get(), codec, nullptr);
     }

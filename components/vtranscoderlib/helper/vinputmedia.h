@@ -48,9 +48,9 @@ public:
     // JPEG file its EXIF orientation.
     SVOrientation Orientation(int streamIndex) const;
 
-    // A decoder opened for the stream. Raises CVTranscodeError (InputUnreadable) when there
-    // is none for its codec.
-    AVCodecContextPtr OpenDecoder(int streamIndex) const;
+    // A decoder opened for the stream, running `threads` threads of its own. Raises
+    // CVTranscodeError (InputUnreadable) when there is none for its codec.
+    AVCodecContextPtr OpenDecoder(int streamIndex, int threads) const;
 
 private:
     bool IsUsable(const AVStream* stream) const;

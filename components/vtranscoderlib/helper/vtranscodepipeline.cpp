@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavfilter/buffersink.h>
+#include <libavutil/cpu.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -319,7 +320,7 @@ void CVTranscodePipeline::AddLane(int streamIndex) {
     lane->input = m_input.Context()->streams[streamIndex];
     lane->inputTimeBase = lane->input->time_base;
     lane->isVideo = lane->input->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
-    lane->decoder = m_input.OpenDecoder(streamIndex);
+    lane->decoder = m_input.OpenDecoder(streamIndex, DecoderThreads(lane->isVideo));
     lane->plan.inputIndex = streamIndex;
     lane->plan.isVideo = lane->isVideo;
     if (lane->isVideo) {
@@ -341,6 +342,21 @@ void CVTranscodePipeline::AddLane(int streamIndex) {
         lane->startOffset = av_rescale_q(start, AV_TIME_BASE_Q, lane->input->time_base);
     }
     m_lanes.push_back(std::move(lane));
+}
+
+int CVTranscodePipeline::DecoderThreads(bool isVideo) const {
+    // One per core the helper may run on (not the library's default of one more: the other
+    // stages keep the cores busy as well). A video encoder that runs frame-parallel threads
+    // of its own (libx264) fills every core by itself; its decoder then gets half of them, as
+    // decoding on more threads only adds the cost of dividing the work.
+    int cores = av_cpu_count();
+    const AVCodec* encoder = isVideo && m_format.videoEncoder
+                                 ? avcodec_find_encoder_by_name(m_format.videoEncoder)
+                                 : nullptr;
+    if (encoder && (encoder->capabilities & AV_CODEC_CAP_OTHER_THREADS)) {
+        return std::max(1, cores / 2);
+    }
+    return cores;
 }
 
 void CVTranscodePipeline::OpenOutput(int outputFd) {

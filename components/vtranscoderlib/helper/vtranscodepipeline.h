@@ -99,6 +99,8 @@ private:
 
     void SetUpLanes();
     void AddLane(int streamIndex);
+    // Threads of a lane's decoder.
+    int DecoderThreads(bool isVideo) const;
     void OpenOutput(int outputFd);
 
     // Run's thread.
