@@ -44,7 +44,7 @@ void WriteThroughStaging(const std::string& staging, const std::string& target,
 
 }  // namespace
 
-void CVSaveFile::Write(const std::wstring& path, const std::wstring& text) {
+void CVSaveFile::Write(const std::wstring& path, std::string_view utf8Text) {
     CQCatch::Internal([&] {
         try {
             const std::wstring backup = path + k_backupSuffix;
@@ -53,8 +53,9 @@ void CVSaveFile::Write(const std::wstring& path, const std::wstring& text) {
             const std::string target = CQStringHelper::StringToMultiByte(path);
             const std::string staging = CQStringHelper::StringToMultiByte(backup);
             try {
-                WriteThroughStaging(staging, target,
-                                    k_byteOrderMark + CQStringHelper::StringToMultiByte(text));
+                std::string bytes = k_byteOrderMark;
+                bytes += utf8Text;
+                WriteThroughStaging(staging, target, bytes);
             } catch (const std::system_error& error) {
                 CQException::RaiseSystemError(error);
             }

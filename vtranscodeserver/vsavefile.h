@@ -15,14 +15,15 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 class CVSaveFile {
 public:
     static constexpr const wchar_t* k_backupSuffix = L".bak";
 
-    // Writes text durably to path through path + ".bak"; creates missing folders. Failures
-    // raise the system error with the context value "File".
-    static void Write(const std::wstring& path, const std::wstring& text);
+    // Writes the UTF-8 text durably to path through path + ".bak"; creates missing folders.
+    // Failures raise the system error with the context value "File".
+    static void Write(const std::wstring& path, std::string_view utf8Text);
 
     // path when it exists; else path + ".bak" when that exists; else empty.
     static std::wstring Pick(const std::wstring& path);

@@ -333,7 +333,7 @@ bool CVTranscodeQueue::Save(const std::wstring& path, bool includeCurrent) {
             return false;
         }
         const uint64_t snapshot = m_changeCount.load();
-        const std::wstring text = GetItemsXML(includeCurrent);
+        const std::string text = ItemsDocument(includeCurrent);
         const std::wstring target = path.empty() ? GetSaveFilePath() : path;
         if (text.empty() || target.empty()) {
             return false;
@@ -420,7 +420,7 @@ void CVTranscodeQueue::Changed() {
         if (target.empty() || !m_initialized) {
             return;
         }
-        WriteSnapshot(target, GetItemsXML(true), snapshot);
+        WriteSnapshot(target, ItemsDocument(true), snapshot);
     });
 }
 
@@ -496,7 +496,7 @@ void CVTranscodeQueue::PrepareLoadedEntries(std::vector<Entry>& entries, bool ap
     }
 }
 
-bool CVTranscodeQueue::WriteSnapshot(const std::wstring& target, const std::wstring& text,
+bool CVTranscodeQueue::WriteSnapshot(const std::wstring& target, const std::string& text,
                                      uint64_t snapshot) {
     const std::lock_guard save(m_saveMutex);
     const bool ownFile = target == GetSaveFilePath();

@@ -107,7 +107,7 @@ private:
     void ReserveJobId(int32_t jobId);
     bool IsJobIdInUse(int32_t jobId);
     void PrepareLoadedEntries(std::vector<Entry>& entries, bool append, bool includeCurrent);
-    bool WriteSnapshot(const std::wstring& target, const std::wstring& text, uint64_t snapshot);
+    bool WriteSnapshot(const std::wstring& target, const std::string& text, uint64_t snapshot);
 
     // A job's item as the last document held it: the item's XML and the element written for it.
     struct SavedElement {
