@@ -107,6 +107,11 @@ public:
         }
     }
 
+    int Completed() {
+        std::lock_guard guard(m_lock);
+        return m_ended[EVTranscodeServiceEvent_Completed];
+    }
+
     // "N completed" and the failures, with the first failure's text.
     std::string Summary() {
         std::lock_guard guard(m_lock);
@@ -176,6 +181,9 @@ void Measure(int jobs, int batch) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("jobs: %s in %.1f s\n", ends.Summary().c_str(), seconds);
+    if (ends.Completed() != jobs) {
+        throw std::runtime_error("not every job completed; the figures would not be of real jobs");
+    }
     session.Service().Unadvise();
     std::this_thread::sleep_for(k_settle);
     const SResident after = SResident::Of(server);
