@@ -63,19 +63,10 @@ CVInputMedia::CVInputMedia(CVSourceFile source)
     m_io.reset(CVFileIO::Open(m_source.Descriptor(), CVFileIO::EVAccess_Read));
     Open();
     CheckPictureSizes();
-    // The decoders that find the streams' details keep to the pixel budget as well.
-    std::vector<AVDictionary*> options(m_context->nb_streams, nullptr);
-    for (AVDictionary*& streamOptions : options) {
-        av_dict_set_int(&streamOptions, "max_pixels", CVHelperLimits::k_maxPixels, 0);
-    }
-    int error = avformat_find_stream_info(m_context.get(), options.data());
-    for (AVDictionary*& streamOptions : options) {
-        av_dict_free(&streamOptions);
-    }
-    CheckPictureSizes();
-    if (error < 0) {
-        RaiseAVError(EVTranscodeResult_InputUnreadable,
-                     "The streams of the source " + m_path + " cannot be read", error);
+    if (IsLonePicture()) {
+        DecodePicture();
+    } else {
+        FindStreamInfo();
     }
     for (unsigned i = 0; i < m_context->nb_streams; ++i) {
         if (IsUsable(m_context->streams[i])) {
@@ -128,6 +119,68 @@ void CVInputMedia::Open() {
                      error);
     }
     m_context.reset(context);
+}
+
+void CVInputMedia::FindStreamInfo() {
+    // The decoders that find the streams' details keep to the pixel budget as well.
+    std::vector<AVDictionary*> options(m_context->nb_streams, nullptr);
+    for (AVDictionary*& streamOptions : options) {
+        av_dict_set_int(&streamOptions, "max_pixels", CVHelperLimits::k_maxPixels, 0);
+    }
+    int error = avformat_find_stream_info(m_context.get(), options.data());
+    for (AVDictionary*& streamOptions : options) {
+        av_dict_free(&streamOptions);
+    }
+    CheckPictureSizes();
+    if (error < 0) {
+        RaiseAVError(EVTranscodeResult_InputUnreadable,
+                     "The streams of the source " + m_path + " cannot be read", error);
+    }
+}
+
+bool CVInputMedia::IsLonePicture() const {
+    std::string_view name = m_context->iformat->name;
+    if (m_context->nb_streams != 1 || !name.ends_with("_pipe")) {
+        return false;
+    }
+    const AVCodecParameters* parameters = m_context->streams[0]->codecpar;
+    return parameters->codec_type == AVMEDIA_TYPE_VIDEO &&
+           (parameters->width <= 0 || parameters->height <= 0 || parameters->format < 0);
+}
+
+void CVInputMedia::DecodePicture() {
+    AVPacketPtr packet = MakePacket();
+    int error = av_read_frame(m_context.get(), packet.get());
+    if (error < 0) {
+        RaiseAVError(EVTranscodeResult_InputUnreadable,
+                     "The picture of the source " + m_path + " cannot be read", error);
+    }
+    // One thread: the frame is out as soon as its packet is in.
+    AVCodecContextPtr decoder = OpenDecoder(0, 1);
+    AVFramePtr picture = MakeFrame();
+    error = avcodec_send_packet(decoder.get(), packet.get());
+    if (error >= 0) {
+        error = avcodec_receive_frame(decoder.get(), picture.get());
+    }
+    if (error == AVERROR(EAGAIN)) {  // a decoder that holds frames back gives them up at the end
+        avcodec_send_packet(decoder.get(), nullptr);
+        error = avcodec_receive_frame(decoder.get(), picture.get());
+    }
+    if (error == AVERROR(ENOMEM)) {
+        throw std::bad_alloc();
+    }
+    // What the decoder learned of the picture, even when it then failed, as probing keeps it.
+    if (avcodec_parameters_from_context(m_context->streams[0]->codecpar, decoder.get()) < 0) {
+        throw std::bad_alloc();
+    }
+    CheckPictureSizes();
+    if (error >= 0) {
+        m_picture = std::move(picture);
+    }
+}
+
+AVFramePtr CVInputMedia::TakePicture(int streamIndex) {
+    return streamIndex == 0 ? std::move(m_picture) : AVFramePtr();
 }
 
 void CVInputMedia::CheckPictureSizes() const {

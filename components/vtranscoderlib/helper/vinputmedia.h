@@ -12,6 +12,10 @@
 // Pictures beyond the pixel budget (CVHelperLimits) are refused (UnsupportedSettings) as soon
 // as their size is known, and no decoder opened here allocates beyond it.
 //
+// A file of one picture whose details only its decoder can tell (PNG, BMP, ...) is decoded
+// once while opening, instead of once to learn its details and again to convert it: that
+// packet is no longer read from the source, its picture is taken with TakePicture.
+//
 // Owns the source file; used by one thread.
 
 #include <string>
@@ -48,6 +52,10 @@ public:
     // JPEG file its EXIF orientation.
     SVOrientation Orientation(int streamIndex) const;
 
+    // The picture decoded from the stream's first packet while opening, which the source no
+    // longer delivers; null when there is none or it was taken already.
+    AVFramePtr TakePicture(int streamIndex);
+
     // A decoder opened for the stream, running `threads` threads of its own. Raises
     // CVTranscodeError (InputUnreadable) when there is none for its codec.
     AVCodecContextPtr OpenDecoder(int streamIndex, int threads) const;
@@ -56,6 +64,12 @@ private:
     bool IsUsable(const AVStream* stream) const;
 
     void Open();
+    void FindStreamInfo();
+    // True for a file of pictures (an image pipe) with one stream whose size or pixel format
+    // only decoding tells.
+    bool IsLonePicture() const;
+    // Decodes the first picture, learning the stream's details from it, and keeps it.
+    void DecodePicture();
     // Refuses a picture stream beyond the pixel budget (CVHelperLimits) before it is decoded.
     void CheckPictureSizes() const;
 
@@ -63,4 +77,5 @@ private:
     std::string m_path;
     AVFileIOPtr m_io;  // declared before m_context: outlives it
     AVInputContextPtr m_context;
+    AVFramePtr m_picture;  // from DecodePicture, until taken
 };

@@ -60,6 +60,7 @@ struct CVTranscodePipeline::Lane {
 
     // The decode stage's.
     AVCodecContextPtr decoder;
+    AVFramePtr picture;  // decoded while the source was opened: the first frame, when set
     std::optional<CVFilterChain> filter;
     AVFramePtr decoded = MakeFrame();
     AVFramePtr filtered = MakeFrame();
@@ -137,6 +138,16 @@ bool HasAlpha(int pixelFormat) {
     const AVPixFmtDescriptor* descriptor =
         av_pix_fmt_desc_get(static_cast<AVPixelFormat>(pixelFormat));
     return descriptor && (descriptor->flags & AV_PIX_FMT_FLAG_ALPHA);
+}
+
+// The frame the source decoded while it was opened comes first, then the decoder's.
+int ReceiveFrame(AVCodecContext* decoder, AVFramePtr& pending, AVFrame* frame) {
+    if (!pending) {
+        return avcodec_receive_frame(decoder, frame);
+    }
+    av_frame_move_ref(frame, pending.get());
+    pending.reset();
+    return 0;
 }
 
 }  // namespace
@@ -321,6 +332,7 @@ void CVTranscodePipeline::AddLane(int streamIndex) {
     lane->inputTimeBase = lane->input->time_base;
     lane->isVideo = lane->input->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
     lane->decoder = m_input.OpenDecoder(streamIndex, DecoderThreads(lane->isVideo));
+    lane->picture = m_input.TakePicture(streamIndex);
     lane->plan.inputIndex = streamIndex;
     lane->plan.isVideo = lane->isVideo;
     if (lane->isVideo) {
@@ -471,6 +483,9 @@ bool CVTranscodePipeline::AllInputsEnded() const {
 }
 
 void CVTranscodePipeline::DecodeStage(Lane& lane) {
+    if (lane.picture) {
+        ReceiveFrames(lane);
+    }
     AVPacketPtr packet;
     while (!lane.inputEnded && lane.packets.Pop(packet)) {
         Decode(lane, packet.get());
@@ -501,7 +516,7 @@ void CVTranscodePipeline::Decode(Lane& lane, const AVPacket* packet) {
 void CVTranscodePipeline::ReceiveFrames(Lane& lane) {
     AVFrame* decoded = lane.decoded.get();
     while (!lane.inputEnded) {
-        int error = avcodec_receive_frame(lane.decoder.get(), decoded);
+        int error = ReceiveFrame(lane.decoder.get(), lane.picture, decoded);
         if (error < 0) {
             return;  // EAGAIN: needs input; EOF: drained; others: a broken frame, skipped
         }
