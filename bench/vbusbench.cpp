@@ -30,6 +30,7 @@
 #include <sdbus-c++/sdbus-c++.h>
 
 #include "bench/vbusbenchsession.h"
+#include "client/vbuscall.h"
 #include "qlib/qbus/qbusserverobject.h"
 #include "qlib/qbus/qbusvaluecodec.h"
 #include "vtranscodeserver/vbusnames.h"
@@ -148,7 +149,7 @@ std::unique_ptr<sdbus::IProxy> ServiceProxy() {
 
 void Ping(sdbus::IProxy& proxy) {
     sdbus::MethodCall call = proxy.createMethodCall("org.freedesktop.DBus.Peer", "Ping");
-    proxy.callMethod(call, k_callTimeoutMicroseconds);
+    CVBusCall::Send(proxy, call, std::chrono::microseconds(k_callTimeoutMicroseconds));
 }
 
 // Invoke(dispId, no arguments) as a late-bound client makes it; checks the answer's type.
@@ -158,7 +159,7 @@ void InvokeGetCount(sdbus::IProxy& proxy, int32_t dispId) {
     call << dispId;
     call.openContainer(CQBusValueCodec::k_variantSignature);
     call.closeContainer();
-    sdbus::MethodReply reply = proxy.callMethod(call, k_callTimeoutMicroseconds);
+    sdbus::MethodReply reply = CVBusCall::Send(proxy, call, std::chrono::microseconds(k_callTimeoutMicroseconds));
     reply.enterContainer(CQBusValueCodec::k_variantSignature);
     const VARIANT count = CQBusValueCodec::ReadVariant(reply);
     reply.exitContainer();

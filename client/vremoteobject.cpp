@@ -50,10 +50,7 @@ std::vector<VARIANT> CVRemoteObject::Call(const InterfaceInfo& table, const Meth
         if (next != inArguments.size()) {
             throw _com_error(DISP_E_BADPARAMCOUNT);
         }
-        sdbus::MethodReply reply = m_proxy->callMethod(
-            call, std::chrono::duration_cast<std::chrono::microseconds>(
-                      CVTranscodeClient::k_callTimeout)
-                      .count());
+        sdbus::MethodReply reply = CVBusCall::Send(*m_proxy, call, CVTranscodeClient::k_callTimeout);
         std::vector<VARIANT> results;
         for (const ParamInfo& param : method.params) {
             if (param.direction != ParamDirection::In) {
@@ -77,6 +74,7 @@ void CVRemoteObject::Advise(EventHandler handler) {
     Unadvise();
     m_proxy->registerSignalHandler(k_eventInterface, k_eventSignal,
                                    [handler = std::move(handler)](sdbus::Signal& signal) {
+                                       const CVBusCall::EventThreadScope eventThread;
                                        try {
                                            handler(CQBusItemCodec::ReadItem(signal, 0));
                                        } catch (...) {
@@ -85,10 +83,10 @@ void CVRemoteObject::Advise(EventHandler handler) {
                                    });
     m_proxy->finishRegistration();
     m_cookie = CVBusCall::Run([&] {
+        sdbus::MethodCall call =
+            m_proxy->createMethodCall(CQBusServerObject::k_connectionPointsInterface, "Advise");
         uint32_t cookie = 0;
-        m_proxy->callMethod("Advise")
-            .onInterface(CQBusServerObject::k_connectionPointsInterface)
-            .storeResultsTo(cookie);
+        CVBusCall::Send(*m_proxy, call, CVBusCall::k_defaultTimeout) >> cookie;
         return cookie;
     });
 }
@@ -102,8 +100,9 @@ void CVRemoteObject::Unadvise() {
     m_proxy->unregister();
     m_proxy = sdbus::createProxy(m_client.Connection(), k_vBusName, m_path);
     CVBusCall::Run([&] {
-        m_proxy->callMethod("Unadvise")
-            .onInterface(CQBusServerObject::k_connectionPointsInterface)
-            .withArguments(cookie);
+        sdbus::MethodCall call =
+            m_proxy->createMethodCall(CQBusServerObject::k_connectionPointsInterface, "Unadvise");
+        call << cookie;
+        CVBusCall::Send(*m_proxy, call, CVBusCall::k_defaultTimeout);
     });
 }

@@ -43,21 +43,21 @@ CVTranscodeClient::~CVTranscodeClient() {
 
 std::string CVTranscodeClient::CreateInstance(const std::wstring& classId) {
     return CVBusCall::Run([&] {
+        sdbus::MethodCall call =
+            m_factory->createMethodCall(CQBusClassFactory::k_interface, "CreateInstance");
+        call << qsys::ToUtf8(classId);
         sdbus::ObjectPath path;
-        m_factory->callMethod("CreateInstance")
-            .onInterface(CQBusClassFactory::k_interface)
-            .withTimeout(k_callTimeout)
-            .withArguments(qsys::ToUtf8(classId))
-            .storeResultsTo(path);
+        CVBusCall::Send(*m_factory, call, k_callTimeout) >> path;
         return std::string(path);
     });
 }
 
 void CVTranscodeClient::Release(const std::string& path) noexcept {
     try {
-        m_factory->callMethod("Release")
-            .onInterface(CQBusClassFactory::k_interface)
-            .withArguments(sdbus::ObjectPath(path));
+        sdbus::MethodCall call =
+            m_factory->createMethodCall(CQBusClassFactory::k_interface, "Release");
+        call << sdbus::ObjectPath(path);
+        CVBusCall::Send(*m_factory, call, CVBusCall::k_defaultTimeout);
     } catch (...) {
         // The server may have ended; its references went with it.
     }
