@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <future>
 #include <map>
 #include <thread>
 
@@ -214,15 +215,22 @@ TEST_F(EventDispatcherTest, UnadviseWaitsForTheCallInFlightUnlessCalledFromIt) {
 
 TEST_F(EventDispatcherTest, SinkMayReleaseTheLastReferenceToTheDispatcher) {
     CComPtr<IVEventDispatcher> held = std::move(m_dispatcher);
+    // The caller keeps its own reference for the length of its call (callers must) and drops
+    // it after; only then does the sink drop the last one.
+    std::promise<void> callerReleased;
+    std::shared_future<void> callerGone = callerReleased.get_future().share();
     auto releasing = CRecordingSink::Make([&](const auto&) {
+        callerGone.wait();
         held = nullptr;  // the dispatcher goes inside this call, on its delivery thread
         return S_OK;
     });
     auto other = CRecordingSink::Make();
     ASSERT_EQ(held->Advise(releasing->GetUnknown(), 1), S_OK);
     ASSERT_EQ(held->Advise(other->GetUnknown(), 2), S_OK);
-    IVEventDispatcher* const dispatcher = held;
-    ASSERT_EQ(dispatcher->DispatchEvent(VARIANT(CTestEvent::Make(k_completedType, 1))), S_OK);
+    CComPtr<IVEventDispatcher> caller = held;
+    ASSERT_EQ(caller->DispatchEvent(VARIANT(CTestEvent::Make(k_completedType, 1))), S_OK);
+    caller = nullptr;
+    callerReleased.set_value();
     ASSERT_TRUE(releasing->WaitForCount(1));
     EXPECT_EQ(held, nullptr);
 }
