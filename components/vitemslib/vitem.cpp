@@ -11,7 +11,7 @@ HRESULT CVItem::Catch(Body&& body, const std::source_location& location) {
 
 HRESULT CVItem::FinalConstruct() {
     return Catch([&] {
-        m_guid = GuidToString(NewGuid());
+        m_guid = NewGuid();
         ThrowIfFailed(CreateComObject(&m_properties));
     });
 }
@@ -44,10 +44,12 @@ HRESULT CVItem::GetGUID(BSTR* guid) {
     if (guid == nullptr) {
         return E_POINTER;
     }
-    return Catch([&] {
+    GUID value;
+    {
         const std::lock_guard lock(m_lock);
-        *guid = m_guid;
-    });
+        value = m_guid;
+    }
+    return Catch([&] { *guid = GuidToString(value); });
 }
 
 HRESULT CVItem::SetGUID(BSTR guid) {
@@ -55,11 +57,9 @@ HRESULT CVItem::SetGUID(BSTR guid) {
     if (!parsed) {
         return E_INVALIDARG;
     }
-    return Catch([&] {
-        std::wstring text = GuidToString(*parsed);
-        const std::lock_guard lock(m_lock);
-        m_guid = std::move(text);
-    });
+    const std::lock_guard lock(m_lock);
+    m_guid = *parsed;
+    return S_OK;
 }
 
 HRESULT CVItem::GetClassName(BSTR* className) {

@@ -1,7 +1,7 @@
 #pragma once
-// CVItem: an item of the items library: a class name ("Item" until set), a GUID in registry
-// form (a fresh one at creation), the name of the datastore that owns it (empty: none) and its
-// property container (CVProperties).
+// CVItem: an item of the items library: a class name ("Item" until set), a GUID (a fresh one
+// at creation; kept as a value, given out in registry form), the name of the datastore that
+// owns it (empty: none) and its property container (CVProperties).
 //
 // SetGUID takes a GUID in registry form (braces optional, stored upper-case with braces) and
 // gives the item a fresh GUID for an empty string; any other text is E_INVALIDARG, so a GUID
@@ -48,6 +48,6 @@ private:
 
     mutable std::mutex m_lock;
     std::wstring m_className = L"Item";  // guarded by m_lock
-    std::wstring m_guid;                 // guarded by m_lock
+    GUID m_guid{};                       // guarded by m_lock
     std::wstring m_dataStoreName;        // guarded by m_lock
 };

@@ -1,5 +1,10 @@
 #include "components/vitemslib/vproperties.h"
 
+#include <algorithm>
+#include <functional>
+#include <new>
+#include <utility>
+
 #include "components/vitemslib/vpropertyenumerator.h"
 #include "qlib/qutilitylib/qcatch.h"
 
@@ -21,11 +26,11 @@ HRESULT CVProperties::GetCount(LONG* count) {
 }
 
 HRESULT CVProperties::GetValue(BSTR name, BSTR uri, VARIANT* value) {
-    return Load({std::move(name), std::move(uri)}, value);
+    return Load(name, uri, value);
 }
 
 HRESULT CVProperties::SetValue(BSTR name, BSTR uri, const VARIANT& value) {
-    return Store({std::move(name), std::move(uri)}, value);
+    return Store(std::move(name), std::move(uri), value);
 }
 
 HRESULT CVProperties::GetEnumerator(IVPropertyEnumerator** enumerator) {
@@ -41,40 +46,41 @@ HRESULT CVProperties::GetEnumerator(IVPropertyEnumerator** enumerator) {
 }
 
 HRESULT CVProperties::RemoveValue(BSTR name, BSTR uri) {
-    std::optional<SVProperty> removed;  // released after the lock is let go
-    const std::lock_guard lock(m_lock);
-    const auto found = m_orderOf.find(Key{std::move(name), std::move(uri)});
-    if (found != m_orderOf.end()) {
-        const auto property = m_properties.find(found->second);
-        removed = std::move(property->second);
-        m_properties.erase(property);
-        m_orderOf.erase(found);
-    }
-    return S_OK;
+    return Catch([&] {
+        std::optional<SVProperty> removed;  // released after the lock is let go
+        const std::lock_guard lock(m_lock);
+        const std::optional<size_t> position = Find(name, uri);
+        if (position) {
+            removed = std::move(m_properties[*position]);
+            m_properties.erase(m_properties.begin() + static_cast<ptrdiff_t>(*position));
+            Reindex();
+        }
+    });
 }
 
 HRESULT CVProperties::HasValue(BSTR name, BSTR uri, VARIANT_BOOL* present) {
     if (present == nullptr) {
         return E_POINTER;
     }
-    *present = ToVariantBool(Contains({std::move(name), std::move(uri)}));
+    const std::lock_guard lock(m_lock);
+    *present = ToVariantBool(Find(name, uri).has_value());
     return S_OK;
 }
 
 HRESULT CVProperties::GetValueByName(BSTR name, LONG kind, VARIANT* value) {
-    std::optional<std::wstring> uri = NamespaceOfByNameKind(kind);
+    const std::optional<std::wstring_view> uri = NamespaceOfByNameKind(kind);
     if (!uri) {
         return E_INVALIDARG;
     }
-    return Load({std::move(name), std::move(*uri)}, value);
+    return Load(name, *uri, value);
 }
 
 HRESULT CVProperties::SetValueByName(BSTR name, const VARIANT& value, LONG kind) {
-    std::optional<std::wstring> uri = NamespaceOfByNameKind(kind);
+    const std::optional<std::wstring_view> uri = NamespaceOfByNameKind(kind);
     if (!uri) {
         return E_INVALIDARG;
     }
-    return Store({std::move(name), std::move(*uri)}, value);
+    return Store(std::move(name), *uri, value);
 }
 
 HRESULT CVProperties::HasValueByName(BSTR name, VARIANT_BOOL* present) {
@@ -82,54 +88,56 @@ HRESULT CVProperties::HasValueByName(BSTR name, VARIANT_BOOL* present) {
         return E_POINTER;
     }
     const std::lock_guard lock(m_lock);
-    // Keys are ordered by name first, and the empty namespace sorts first among them.
-    const auto first = m_orderOf.lower_bound(Key{name, std::wstring()});
-    *present = ToVariantBool(first != m_orderOf.end() && first->first.first == name);
+    *present = ToVariantBool(
+        std::any_of(m_properties.begin(), m_properties.end(),
+                    [&](const SVProperty& property) { return property.name == name; }));
     return S_OK;
 }
 
 std::vector<SVProperty> CVProperties::Snapshot() const {
     const std::lock_guard lock(m_lock);
-    std::vector<SVProperty> properties;
-    properties.reserve(m_properties.size());
-    for (const auto& [order, property] : m_properties) {
-        properties.push_back(property);
-    }
-    return properties;
+    return m_properties;
 }
 
-std::optional<std::wstring> CVProperties::NamespaceOfByNameKind(LONG kind) {
-    if (kind == EVPropertyKind_None) {
-        return std::wstring();
-    }
+std::optional<std::wstring_view> CVProperties::NamespaceOfByNameKind(LONG kind) {
     const std::wstring_view uri = NamespaceOfKind(kind);
-    if (uri.empty()) {
+    if (uri.empty() && kind != EVPropertyKind_None) {
         return std::nullopt;
     }
-    return std::wstring(uri);
+    return uri;
 }
 
-HRESULT CVProperties::Store(Key key, const VARIANT& value) {
-    if (key.first.empty()) {
+size_t CVProperties::HashOf(std::wstring_view name, std::wstring_view uri) {
+    const size_t hash = std::hash<std::wstring_view>()(name);
+    return hash ^ (std::hash<std::wstring_view>()(uri) + 0x9E3779B97F4A7C15ull + (hash << 6) +
+                   (hash >> 2));
+}
+
+template <class Uri>
+HRESULT CVProperties::Store(std::wstring name, Uri&& uri, const VARIANT& value) {
+    if (name.empty()) {
         return E_INVALIDARG;
     }
     return Catch([&] {
         VARIANT replaced = value;  // after the swap: the old value, released outside the lock
+        SVProperty property{std::move(name), std::wstring(std::forward<Uri>(uri)),
+                            EVPropertyKind_None, VARIANT()};
         const std::lock_guard lock(m_lock);
-        const auto found = m_orderOf.find(key);
-        if (found != m_orderOf.end()) {
-            std::swap(m_properties.at(found->second).value, replaced);
+        if (const std::optional<size_t> position = Find(property.name, property.uri)) {
+            std::swap(m_properties[*position].value, replaced);
             return;
         }
-        const LONG kind = KindOfNamespace(key.second);
-        SVProperty property{key.first, key.second, kind, std::move(replaced)};
-        m_properties.emplace(m_nextOrder, std::move(property));
-        m_orderOf.emplace(std::move(key), m_nextOrder);
-        ++m_nextOrder;
+        if (m_properties.empty()) {
+            m_properties.reserve(k_initialCapacity);
+        }
+        property.kind = KindOfNamespace(property.uri);
+        property.value = std::move(replaced);
+        m_properties.push_back(std::move(property));
+        IndexLast();
     });
 }
 
-HRESULT CVProperties::Load(const Key& key, VARIANT* value) const {
+HRESULT CVProperties::Load(std::wstring_view name, std::wstring_view uri, VARIANT* value) const {
     if (value == nullptr) {
         return E_POINTER;
     }
@@ -137,16 +145,61 @@ HRESULT CVProperties::Load(const Key& key, VARIANT* value) const {
         VARIANT found;
         {
             const std::lock_guard lock(m_lock);
-            const auto order = m_orderOf.find(key);
-            if (order != m_orderOf.end()) {
-                found = m_properties.at(order->second).value;
+            if (const std::optional<size_t> position = Find(name, uri)) {
+                found = m_properties[*position].value;
             }
         }
         *value = std::move(found);
     });
 }
 
-bool CVProperties::Contains(const Key& key) const {
-    const std::lock_guard lock(m_lock);
-    return m_orderOf.contains(key);
+std::optional<size_t> CVProperties::Find(std::wstring_view name, std::wstring_view uri) const {
+    auto matches = [&](size_t position) {
+        const SVProperty& property = m_properties[position];
+        return property.name == name && property.uri == uri;
+    };
+    if (m_index.empty()) {
+        for (size_t position = 0; position < m_properties.size(); ++position) {
+            if (matches(position)) {
+                return position;
+            }
+        }
+        return std::nullopt;
+    }
+    const auto [first, last] = m_index.equal_range(HashOf(name, uri));
+    for (auto entry = first; entry != last; ++entry) {
+        if (matches(entry->second)) {
+            return entry->second;
+        }
+    }
+    return std::nullopt;
+}
+
+void CVProperties::IndexLast() noexcept {
+    if (m_index.empty()) {
+        Reindex();
+        return;
+    }
+    const SVProperty& last = m_properties.back();
+    try {
+        m_index.emplace(HashOf(last.name, last.uri), m_properties.size() - 1);
+    } catch (const std::bad_alloc&) {
+        m_index.clear();  // Find falls back to the linear search, which is always right
+    }
+}
+
+void CVProperties::Reindex() noexcept {
+    m_index.clear();
+    if (m_properties.size() < k_indexedFrom) {
+        return;
+    }
+    try {
+        m_index.reserve(m_properties.size());
+        for (size_t position = 0; position < m_properties.size(); ++position) {
+            const SVProperty& property = m_properties[position];
+            m_index.emplace(HashOf(property.name, property.uri), position);
+        }
+    } catch (const std::bad_alloc&) {
+        m_index.clear();  // Find falls back to the linear search, which is always right
+    }
 }

@@ -9,17 +9,21 @@
 // deep copy of an item is CVItemCopier's business). Properties keep the order in which they
 // were first set; the enumerator walks a snapshot in that order.
 //
+// Storage: an item holds a handful of properties, so they live in one vector in order of first
+// setting and are found by a linear search; from k_indexedFrom properties on (an item read from
+// a peer may hold tens of thousands) a hash index finds them instead.
+//
 // Ownership: an item owns its container through a counted reference; callers may keep the
-// container beyond the item. Threads: any thread may call any method; m_lock guards the
-// property maps and m_nextOrder. Values are copied out, and replaced values released, outside
-// the lock, so no foreign object is called while it is held.
+// container beyond the item. Threads: any thread may call any method; m_lock guards
+// m_properties and m_index. Values are copied out, and replaced values released, outside the
+// lock, so no foreign object is called while it is held.
 
-#include <cstdint>
-#include <map>
+#include <cstddef>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <utility>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "qlib/qcom/comdispatchimpl.h"
@@ -54,17 +58,32 @@ public:
     std::vector<SVProperty> Snapshot() const;
 
 private:
-    using Key = std::pair<std::wstring, std::wstring>;  // name, namespace URI
+    // From this many properties on, lookups go through m_index.
+    static constexpr size_t k_indexedFrom = 16;
+    // Room made at the first property: what most items hold in all.
+    static constexpr size_t k_initialCapacity = 8;
 
-    // The namespace a by-name kind stands for; nullopt for a kind that stands for none.
-    static std::optional<std::wstring> NamespaceOfByNameKind(LONG kind);
+    // The namespace a by-name kind stands for (empty for EVPropertyKind_None); nullopt for a
+    // kind the by-name operations refuse.
+    static std::optional<std::wstring_view> NamespaceOfByNameKind(LONG kind);
+    static size_t HashOf(std::wstring_view name, std::wstring_view uri);
 
-    HRESULT Store(Key key, const VARIANT& value);
-    HRESULT Load(const Key& key, VARIANT* value) const;
-    bool Contains(const Key& key) const;
+    // Sets the property (uri: a std::wstring to take, or a view to copy).
+    template <class Uri>
+    HRESULT Store(std::wstring name, Uri&& uri, const VARIANT& value);
+    HRESULT Load(std::wstring_view name, std::wstring_view uri, VARIANT* value) const;
+    // The position of the property in m_properties; nullopt when missing. An empty m_index
+    // means a linear search. Caller holds m_lock.
+    std::optional<size_t> Find(std::wstring_view name, std::wstring_view uri) const;
+    // Brings m_index up to date after a property was appended. Caller holds m_lock.
+    void IndexLast() noexcept;
+    // Indexes every property when there are at least k_indexedFrom, else drops the index;
+    // without the memory for it the index stays empty. Caller holds m_lock.
+    void Reindex() noexcept;
 
     mutable std::mutex m_lock;
-    std::map<Key, uint64_t> m_orderOf;            // key -> first-set order; guarded by m_lock
-    std::map<uint64_t, SVProperty> m_properties;  // by first-set order; guarded by m_lock
-    uint64_t m_nextOrder = 0;                     // guarded by m_lock
+    std::vector<SVProperty> m_properties;  // in order of first setting; guarded by m_lock
+    // HashOf(name, uri) -> position in m_properties, while there are at least k_indexedFrom
+    // properties (empty otherwise); guarded by m_lock.
+    std::unordered_multimap<size_t, size_t> m_index;
 };

@@ -212,3 +212,50 @@ TEST_F(PropertiesTest, TheEnumeratorReportsNameNamespaceAndKindInTheOrderOfFirst
     EXPECT_EQ(walked, 2 * expected.size());
     EXPECT_EQ(Enumerate(m_properties).size(), expected.size() - 1);
 }
+
+TEST_F(PropertiesTest, ManyPropertiesAreFoundReplacedAndRemovedAsAFewAre) {
+    // Enough properties to be looked up through the index; each name in two namespaces.
+    constexpr int k_names = 150;
+    auto name = [](int index) { return L"N" + std::to_wstring(index); };
+    for (int index = 0; index < k_names; ++index) {
+        ASSERT_EQ(m_properties->SetValue(name(index), L"", VARIANT(index)), S_OK);
+        ASSERT_EQ(
+            m_properties->SetValueByName(name(index), VARIANT(-index), EVPropertyKind_Metadata),
+            S_OK);
+    }
+    ASSERT_EQ(m_properties->SetValue(name(7), k_metadataNamespace, VARIANT(L"again")), S_OK);
+    LONG count = 0;
+    ASSERT_EQ(m_properties->GetCount(&count), S_OK);
+    EXPECT_EQ(count, 2 * k_names) << "replacing adds nothing";
+    EXPECT_EQ(Get(name(7), k_metadataNamespace), VARIANT(L"again"));
+    EXPECT_EQ(Get(name(149), L""), VARIANT(149));
+    EXPECT_EQ(Get(name(149), k_transcodeNamespace).Vt(), VT_EMPTY);
+
+    // Removing shifts the later ones; each is still found, and one set again goes last.
+    for (int index = 0; index < k_names; index += 2) {
+        ASSERT_EQ(m_properties->RemoveValue(name(index), L""), S_OK);
+    }
+    ASSERT_EQ(m_properties->SetValue(name(0), L"", VARIANT(1000)), S_OK);
+    for (int index = 1; index < k_names; index += 2) {
+        EXPECT_EQ(Get(name(index), L""), VARIANT(index)) << index;
+        EXPECT_FALSE(Has(name(index + 1), L"")) << index + 1;
+    }
+    EXPECT_EQ(Get(name(0), L""), VARIANT(1000));
+    EXPECT_TRUE(HasByName(name(2))) << "still there in the metadata namespace";
+    const auto seen = Enumerate(m_properties);
+    ASSERT_EQ(seen.size(), static_cast<size_t>(2 * k_names - k_names / 2 + 1));
+    EXPECT_EQ(seen.front(), std::make_tuple(name(0), std::wstring(k_metadataNamespace), LONG{1}));
+    EXPECT_EQ(seen.back(), std::make_tuple(name(0), std::wstring(), LONG{0}));
+
+    // Back down to a few: found by the plain search again.
+    for (const auto& [propertyName, uri, kind] : seen) {
+        if (propertyName != name(5) && propertyName != name(6)) {
+            ASSERT_EQ(m_properties->RemoveValue(propertyName, uri), S_OK);
+        }
+    }
+    ASSERT_EQ(m_properties->GetCount(&count), S_OK);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(Get(name(5), L""), VARIANT(5));
+    EXPECT_EQ(Get(name(6), k_metadataNamespace), VARIANT(-6));
+    EXPECT_FALSE(HasByName(name(7)));
+}
