@@ -154,7 +154,7 @@ CComPtr<IVEnum> CVDataStore::QueryImpl(const std::wstring& className, const std:
     CComPtr<IVEnum> items = CVDSItemConverter::NewEnum();
     for (SVDSItemRecord& record : records) {
         record.dataStoreName = name;
-        CComPtr<IVItem> item = CVDSItemConverter::ToItem(record);
+        CComPtr<IVItem> item = CVDSItemConverter::ToItem(std::move(record));
         ComCall(items.Get(), &IVEnum::Append, VARIANT(item), VARIANT::Missing());
     }
     return items;

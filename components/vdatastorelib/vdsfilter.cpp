@@ -87,6 +87,7 @@ private:
     std::wstring ReadQuoted() {
         ++m_position;  // the opening quote
         std::wstring value;
+        value.reserve(m_text.size() - m_position);
         while (!AtEnd() && m_text[m_position] != L'"') {
             wchar_t character = m_text[m_position++];
             if (character == L'\\') {

@@ -24,15 +24,16 @@ SVDSProperty ReadProperty(IVProperty* property) {
     return read;
 }
 
-void WriteProperty(IVProperties* properties, const SVDSProperty& property) {
-    // A kind that stands for the property's namespace (or a kind of its own, without one) is
-    // only kept when the property is set by name with that kind.
-    if (property.kind != EVPropertyKind_None &&
-        (property.uri.empty() || NamespaceOfKind(property.kind) == property.uri)) {
-        ComCall(properties, &IVProperties::SetValueByName, property.name, property.value,
+void WriteProperty(IVProperties* properties, SVDSProperty&& property) {
+    // A property's kind follows from its namespace, so setting it in its namespace keeps both.
+    // Only a kind without a namespace given (not one an item reports) is set by name with that
+    // kind, which places it in the kind's namespace.
+    if (property.uri.empty() && property.kind != EVPropertyKind_None) {
+        ComCall(properties, &IVProperties::SetValueByName, std::move(property.name), property.value,
                 property.kind);
     } else {
-        ComCall(properties, &IVProperties::SetValue, property.name, property.uri, property.value);
+        ComCall(properties, &IVProperties::SetValue, std::move(property.name),
+                std::move(property.uri), property.value);
     }
 }
 
@@ -58,14 +59,14 @@ SVDSItemRecord CVDSItemConverter::FromItem(IVItem* item) {
     return record;
 }
 
-CComPtr<IVItem> CVDSItemConverter::ToItem(const SVDSItemRecord& record) {
+CComPtr<IVItem> CVDSItemConverter::ToItem(SVDSItemRecord&& record) {
     CComPtr<IVItem> item = ItemFactory().CreateObject<IVItem>();
-    ComCall(item.Get(), &IVItem::SetGUID, record.guid);
-    ComCall(item.Get(), &IVItem::SetClassName, record.className);
-    ComCall(item.Get(), &IVItem::SetDataStoreName, record.dataStoreName);
+    ComCall(item.Get(), &IVItem::SetGUID, std::move(record.guid));
+    ComCall(item.Get(), &IVItem::SetClassName, std::move(record.className));
+    ComCall(item.Get(), &IVItem::SetDataStoreName, std::move(record.dataStoreName));
     CComPtr<IVProperties> properties = ComCall(item.Get(), &IVItem::GetProperties);
-    for (const SVDSProperty& property : record.properties) {
-        WriteProperty(properties.Get(), property);
+    for (SVDSProperty& property : record.properties) {
+        WriteProperty(properties.Get(), std::move(property));
     }
     return item;
 }

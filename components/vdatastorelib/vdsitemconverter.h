@@ -3,7 +3,7 @@
 // item's GUID, class, datastore name and every property (name, namespace, kind, value) in the
 // item's own order; ToItem makes a new item (CLSID_VItem, through a cached class factory) with
 // the record's GUID, class, datastore name and properties, each set so that it keeps its
-// namespace and its kind.
+// namespace and its kind. ToItem takes the record's texts over (it is left emptied).
 //
 // Property values are taken and given as they are: an item-valued property holds the item
 // object itself (CVDSValueCodec turns it into bytes).
@@ -18,7 +18,7 @@
 class CVDSItemConverter {
 public:
     static SVDSItemRecord FromItem(IVItem* item);
-    static CComPtr<IVItem> ToItem(const SVDSItemRecord& record);
+    static CComPtr<IVItem> ToItem(SVDSItemRecord&& record);
     // A new, empty enumeration (CLSID_VEnum).
     static CComPtr<IVEnum> NewEnum();
 };

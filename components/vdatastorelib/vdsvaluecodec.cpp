@@ -303,7 +303,7 @@ private:
             property.value = Value(depth + 1);
             record.properties.push_back(std::move(property));
         }
-        return CComPtr<IDispatch>(CVDSItemConverter::ToItem(record).Get());
+        return CComPtr<IDispatch>(CVDSItemConverter::ToItem(std::move(record)).Get());
     }
 
     std::string_view m_bytes;
