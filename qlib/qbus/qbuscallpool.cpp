@@ -23,6 +23,7 @@ CQBusCallPool::~CQBusCallPool() {
 
 void CQBusCallPool::Post(std::function<void()> work) {
     std::list<std::thread> ended;
+    bool wakeIdle = false;
     {
         std::lock_guard lock(m_lock);
         if (m_stopping) {
@@ -35,8 +36,13 @@ void CQBusCallPool::Post(std::function<void()> work) {
             const auto self = std::prev(m_threads.end());
             *self = std::thread([this, self] { Run(self); });
         } else {
-            m_wake.notify_one();
+            wakeIdle = true;
         }
+    }
+    // Woken after the lock is let go: a thread woken under it would at once wait for it, and
+    // its waker would have to wake it a second time.
+    if (wakeIdle) {
+        m_wake.notify_one();
     }
     for (std::thread& thread : ended) {
         thread.join();

@@ -19,6 +19,14 @@ constexpr const char* k_busName = "org.freedesktop.DBus";
 constexpr const char* k_busPath = "/org/freedesktop/DBus";
 constexpr const char* k_busInterface = "org.freedesktop.DBus";
 
+// At most this many messages are processed in one round of the loop, so that under a flood of
+// calls their work still reaches the pool and replies still get the bus lock. When messages may
+// be left (in the library's queue or read buffer), the next round does not wait.
+constexpr int k_maxMessagesPerRound = 64;
+
+// The connection whose loop runs on this thread while it processes what arrived.
+thread_local const CQBusConnection* t_processing = nullptr;
+
 // The poll timeout, in milliseconds, for the bus's own deadline (-1: none).
 int PollTimeout(const sdbus::IConnection::PollData& data) {
     const auto relative = data.getRelativeTimeout();
@@ -96,10 +104,11 @@ void CQBusConnection::Loop(const std::function<void()>& lost) {
     bool connected = true;
     while (!m_stopping && connected) {
         sdbus::IConnection::PollData data{};
+        bool more = false;
         CQCatch::Boundary(
             [&] {
                 std::lock_guard lock(m_busLock);
-                ProcessPending();
+                more = ProcessPending();
                 data = m_bus->getEventLoopPollData();
                 m_polled = data;
             },
@@ -107,8 +116,9 @@ void CQBusConnection::Loop(const std::function<void()>& lost) {
                 QLogBoundaryWarning(error.GetDescription());
                 connected = false;
             });
+        PostLoopPosts();
         pollfd fds[2] = {{data.fd, data.events, 0}, {m_wakeFd.Get(), POLLIN, 0}};
-        if (!connected || (::poll(fds, 2, PollTimeout(data)) < 0 && errno != EINTR)) {
+        if (!connected || (::poll(fds, 2, more ? 0 : PollTimeout(data)) < 0 && errno != EINTR)) {
             break;
         }
         connected = (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) == 0;
@@ -122,9 +132,35 @@ void CQBusConnection::Loop(const std::function<void()>& lost) {
     }
 }
 
-void CQBusConnection::ProcessPending() {
-    while (m_bus->processPendingRequest()) {
+void CQBusConnection::Post(std::function<void()> work) {
+    if (t_processing == this) {
+        m_loopPosts.push_back(std::move(work));
+        return;
     }
+    m_pool.Post(std::move(work));
+}
+
+bool CQBusConnection::ProcessPending() {
+    struct Processing {
+        explicit Processing(const CQBusConnection* connection) { t_processing = connection; }
+        Processing(const Processing&) = delete;
+        Processing& operator=(const Processing&) = delete;
+        ~Processing() { t_processing = nullptr; }
+    };
+    const Processing processing(this);
+    for (int count = 0; count < k_maxMessagesPerRound; ++count) {
+        if (!m_bus->processPendingRequest()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void CQBusConnection::PostLoopPosts() {
+    for (std::function<void()>& work : m_loopPosts) {
+        CQCatch::LogAndSwallow([&] { m_pool.Post(std::move(work)); });
+    }
+    m_loopPosts.clear();
 }
 
 void CQBusConnection::WatchPeer(const std::string& peer) {

@@ -18,14 +18,17 @@
 //
 // Method handlers run on the loop thread under the bus lock: they only read their arguments
 // and Post the work to the pool, which calls the objects (without the bus lock) and sends the
-// reply through WithBus.
+// reply through WithBus. Work posted while the loop processes what arrived reaches the pool
+// once the loop has let go of the bus lock: a pool thread woken earlier would run into that
+// lock at once and sleep again until the loop woke it a second time.
 //
 // Peers: WatchPeer asks to hear when a peer (a unique name) leaves the bus; every listener added
 // with AddPeerGoneListener is then called once for it, on a pool thread.
 //
 // Threads: any thread may call the public methods except the destructor (not on the loop or a
 // pool thread). m_busLock (recursive, so that work under WithBus may use WithBus) guards
-// m_bus, m_polled and every message; m_peerLock guards m_peers and m_peerGoneListeners.
+// m_bus, m_polled and every message; m_peerLock guards m_peers and m_peerGoneListeners;
+// m_loopPosts belongs to the loop thread.
 
 #include <atomic>
 #include <cstdint>
@@ -76,7 +79,7 @@ public:
         return std::forward<Action>(action)(*m_bus);
     }
 
-    void Post(std::function<void()> work) { m_pool.Post(std::move(work)); }
+    void Post(std::function<void()> work);
 
     void WatchPeer(const std::string& peer);
     // Returns a token for RemovePeerGoneListener (which waits for no call in progress: a
@@ -91,7 +94,9 @@ private:
     // Under the bus lock: wakes the loop unless it already waits for what the bus needs.
     void WakeIfNeeded() noexcept;
     void Loop(const std::function<void()>& lost);
-    void ProcessPending();
+    // Processes what arrived; true when it stopped at the round's limit.
+    bool ProcessPending();
+    void PostLoopPosts();
     void OnNameOwnerChanged(sdbus::Message& message);
     void PeerGone(const std::string& peer);
 
@@ -102,6 +107,7 @@ private:
     qsys::UniqueFd m_wakeFd;
     std::atomic<bool> m_stopping{false};
     std::thread m_loop;
+    std::vector<std::function<void()>> m_loopPosts;  // posted while the loop processes
 
     std::mutex m_peerLock;
     std::set<std::string> m_peers;                             // guarded by m_peerLock
