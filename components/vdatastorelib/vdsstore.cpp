@@ -435,6 +435,7 @@ std::vector<SVDSItemRecord> CVDSStore::Query(const std::wstring& className,
         if (records.empty() || select.ColumnInt(0) != itemId) {
             itemId = select.ColumnInt(0);
             records.push_back({select.ColumnText(1), select.ColumnText(2), L"", {}});
+            records.back().properties.reserve(k_usualPropertyCount);
         }
         if (!select.ColumnIsNull(3)) {
             records.back().properties.push_back({select.ColumnText(3), select.ColumnText(4),

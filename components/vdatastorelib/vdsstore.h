@@ -84,6 +84,9 @@ public:
 private:
     struct ClassSelector;
 
+    // Room made for the properties of a record read back: what most items hold in all.
+    static constexpr size_t k_usualPropertyCount = 8;
+
     void CheckFormat();
     void CreateTables();
     void QuickCheck();

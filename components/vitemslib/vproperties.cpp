@@ -130,7 +130,8 @@ HRESULT CVProperties::Store(std::wstring name, Uri&& uri, const VARIANT& value) 
         if (m_properties.empty()) {
             m_properties.reserve(k_initialCapacity);
         }
-        property.kind = KindOfNamespace(property.uri);
+        // Most properties have no namespace: that needs no comparing with each kind's.
+        property.kind = property.uri.empty() ? EVPropertyKind_None : KindOfNamespace(property.uri);
         property.value = std::move(replaced);
         m_properties.push_back(std::move(property));
         IndexLast();
@@ -177,7 +178,9 @@ std::optional<size_t> CVProperties::Find(std::wstring_view name, std::wstring_vi
 
 void CVProperties::IndexLast() noexcept {
     if (m_index.empty()) {
-        Reindex();
+        if (m_properties.size() >= k_indexedFrom) {
+            Reindex();
+        }
         return;
     }
     const SVProperty& last = m_properties.back();
