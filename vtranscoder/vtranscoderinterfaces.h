@@ -53,6 +53,17 @@ public:
     virtual HRESULT LoadItemXML(BSTR xml, VARIANT_BOOL* loaded) = 0;
 };
 
+// An item's change counter, for a reader that keeps what it derived from the item (the queue
+// keeps each job's saved element): the revision changes whenever the item's data changes, and
+// no two items of one process ever answer the same revision. Read it before the data: a change
+// in between then shows as a new revision next time. Optional: readers of an item without it
+// compare the data itself.
+class IVTranscodeItemRevision : public IUnknown {
+public:
+    static constexpr IID k_iid = MakeGuid("3A5C7E9F-2B4D-4F6A-8C1E-5D7F9B1C3E14");
+    virtual HRESULT GetRevision(ULONGLONG* revision) = 0;
+};
+
 // The element type of the service's queue. Initialize (source, destination, output format,
 // device product code as a string VARIANT) answers 0 on success.
 class IVTranscodeItem : public IDispatch {

@@ -100,6 +100,17 @@ std::wstring ItemXML(const CVTranscodeQueue::Item& item) {
     return ComCall(data.Get(), &IVTranscodeItemData::GetItemXML);
 }
 
+// The item's revision; 0 for an item that cannot tell one.
+ULONGLONG ItemRevision(const CVTranscodeQueue::Item& item) {
+    CComPtr<IVTranscodeItemRevision> counter;
+    ULONGLONG revision = 0;
+    if (item == nullptr || FAILED(item.QueryInterface(&counter)) ||
+        FAILED(counter->GetRevision(&revision))) {
+        return 0;
+    }
+    return revision;
+}
+
 // The item's XML as the save file holds it: its one element, parsed and written again, so that
 // whatever the item wrote comes out escaped and without text around it. Text that does not
 // parse raises "Undefined error.".
@@ -283,48 +294,65 @@ std::string CVTranscodeQueue::ItemsDocument(bool includeCurrent) {
         }
     }
     const std::lock_guard elements(m_elementsMutex);
-    std::unordered_map<int32_t, SavedElement> written;
-    std::string text = R"(<?xml version="1.0" encoding="utf-8"?><items>)";
+    const uint64_t document = ++m_documents;
+    std::string text;
+    text.reserve(m_documentSize + m_documentSize / 8);
+    text = R"(<?xml version="1.0" encoding="utf-8"?><items>)";
     if (current) {
-        AppendJob(text, k_currentElement, *current, written);
+        AppendJob(text, k_currentElement, *current);
     }
     if (entries.empty()) {
         text += "<queue/>";
     } else {
         text += "<queue>";
         for (const Entry& entry : entries) {
-            AppendJob(text, k_entryElement, entry, written);
+            AppendJob(text, k_entryElement, entry);
         }
         text += "</queue>";
     }
     text += "</items>";
-    m_savedElements = std::move(written);
+    std::erase_if(m_savedElements,
+                  [&](const auto& saved) { return saved.second.document != document; });
+    m_documentSize = text.size();
     return text;
 }
 
-void CVTranscodeQueue::AppendJob(std::string& text, const char* name, const Entry& entry,
-                                 std::unordered_map<int32_t, SavedElement>& written) {
-    SavedElement item{ItemXML(entry.element), {}};
-    if (!item.itemXml.empty()) {
-        const auto saved = m_savedElements.find(entry.jobId);
-        item.element = saved != m_savedElements.end() && saved->second.itemXml == item.itemXml
-                           ? saved->second.element
-                           : ElementText(item.itemXml);
-    }
+void CVTranscodeQueue::AppendJob(std::string& text, const char* name, const Entry& entry) {
+    const std::string& element = ElementOf(entry);
     text += '<';
     text += name;
-    text += " id=\"" + std::to_string(entry.jobId) + "\" priority=\"" +
-            std::to_string(entry.priority) + '"';
-    if (item.element.empty()) {
+    text += " id=\"";
+    text += std::to_string(entry.jobId);
+    text += "\" priority=\"";
+    text += std::to_string(entry.priority);
+    text += '"';
+    if (element.empty()) {
         text += "/>";
         return;
     }
     text += '>';
-    text += item.element;
+    text += element;
     text += "</";
     text += name;
     text += '>';
-    written.try_emplace(entry.jobId, std::move(item));
+}
+
+const std::string& CVTranscodeQueue::ElementOf(const Entry& entry) {
+    SavedElement& saved = m_savedElements[entry.jobId];
+    saved.document = m_documents;
+    const ULONGLONG revision = ItemRevision(entry.element);
+    if (revision != 0 && revision == saved.revision) {
+        return saved.element;
+    }
+    std::wstring xml = ItemXML(entry.element);
+    if (revision == 0 && saved.revision == 0 && !xml.empty() && xml == saved.itemXml) {
+        return saved.element;
+    }
+    std::string element = xml.empty() ? std::string() : ElementText(xml);
+    saved.revision = revision;
+    saved.itemXml = revision == 0 ? std::move(xml) : std::wstring();
+    saved.element = std::move(element);
+    return saved.element;
 }
 
 bool CVTranscodeQueue::Save(const std::wstring& path, bool includeCurrent) {

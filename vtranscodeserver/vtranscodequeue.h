@@ -34,11 +34,12 @@
 //   failure propagates to its caller (Add withdraws the job it could not save and raises).
 //
 // Threads: any thread may call any operation. Lock order: m_takeMutex -> m_idMutex -> list lock
-// (base) -> m_currentMutex -> m_elementsMutex -> m_saveMutex; m_settingsMutex is a leaf. m_takeMutex makes
-// TakeNext and Load exclusive; m_currentMutex guards m_current; m_saveMutex guards
-// m_writtenSnapshot and the writing of files; m_settingsMutex guards m_saveFilePath;
+// (base) -> m_currentMutex -> m_elementsMutex -> m_saveMutex; m_settingsMutex is a leaf.
+// m_takeMutex makes TakeNext and Load exclusive; m_currentMutex guards m_current; m_saveMutex
+// guards m_writtenSnapshot and the writing of files; m_settingsMutex guards m_saveFilePath;
 // m_idMutex guards m_nextId and m_idsWrapped; m_elementsMutex guards m_savedElements (the
-// elements of the last document, so that a save parses again only the items that changed).
+// elements of the last document, so that a save parses again only the items that changed; an
+// item with a revision is not even asked for its XML while its revision stays the same).
 
 #include <atomic>
 #include <cstdint>
@@ -109,16 +110,20 @@ private:
     void PrepareLoadedEntries(std::vector<Entry>& entries, bool append, bool includeCurrent);
     bool WriteSnapshot(const std::wstring& target, const std::string& text, uint64_t snapshot);
 
-    // A job's item as the last document held it: the item's XML and the element written for it.
+    // A job's item as the last document held it: the item's revision (0 for an item without
+    // one, whose XML is kept instead to compare), the element written for it, and the number of
+    // the document that last held it.
     struct SavedElement {
+        ULONGLONG revision = 0;
         std::wstring itemXml;
         std::string element;
+        uint64_t document = 0;
     };
-    // The save document in UTF-8; items whose XML is unchanged since the last document reuse
-    // their element.
+    // The save document in UTF-8; items unchanged since the last document reuse their element.
     std::string ItemsDocument(bool includeCurrent);
-    void AppendJob(std::string& text, const char* name, const Entry& entry,
-                   std::unordered_map<int32_t, SavedElement>& written);
+    void AppendJob(std::string& text, const char* name, const Entry& entry);
+    // The element for the job's item, from the last document while the item did not change.
+    const std::string& ElementOf(const Entry& entry);
 
     std::atomic<bool> m_initialized = false;
     std::atomic<bool> m_autoSave = false;
@@ -132,6 +137,8 @@ private:
 
     std::mutex m_elementsMutex;
     std::unordered_map<int32_t, SavedElement> m_savedElements;  // guarded by m_elementsMutex
+    uint64_t m_documents = 0;                                   // guarded by m_elementsMutex
+    size_t m_documentSize = 0;                                  // guarded by m_elementsMutex
 
     std::mutex m_saveMutex;
     uint64_t m_writtenSnapshot = 0;  // guarded by m_saveMutex

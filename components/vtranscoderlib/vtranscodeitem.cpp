@@ -1,5 +1,7 @@
 #include "components/vtranscoderlib/vtranscodeitem.h"
 
+#include <atomic>
+
 #include "components/vtranscoderlib/vtranscodeitemxml.h"
 #include "qlib/qutilitylib/qcatch.h"
 
@@ -219,9 +221,24 @@ HRESULT CVTranscodeItem::LoadItemXML(BSTR xml, VARIANT_BOOL* loaded) {
     });
 }
 
+HRESULT CVTranscodeItem::GetRevision(ULONGLONG* revision) {
+    if (revision == nullptr) {
+        return E_POINTER;
+    }
+    const std::lock_guard lock(m_lock);
+    *revision = m_revision;
+    return S_OK;
+}
+
 SVTranscodeItemState& CVTranscodeItem::Changing() {
     m_xml.reset();
+    m_revision = NewRevision();
     return m_state;
+}
+
+ULONGLONG CVTranscodeItem::NewRevision() {
+    static std::atomic<ULONGLONG> s_lastRevision = 0;
+    return ++s_lastRevision;
 }
 
 SVTranscodeItemState CVTranscodeItem::State() const {

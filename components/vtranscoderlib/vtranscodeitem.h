@@ -20,9 +20,9 @@
 // whole decimal numbers of their type and the settings usable. Anything else answers
 // VARIANT_FALSE and leaves the item as it was.
 //
-// Threads: any thread may call any method; m_lock guards m_state and the XML written from it
-// (kept until the next change: the queue asks every item for it on each save). CopyFrom reads
-// the other item through its interface before taking the lock.
+// Threads: any thread may call any method; m_lock guards m_state, the XML written from it (kept
+// until the next change) and the revision (from a process-wide counter, taken on each change).
+// CopyFrom reads the other item through its interface before taking the lock.
 
 #include <mutex>
 #include <optional>
@@ -43,6 +43,7 @@ struct SVTranscodeItemState {
 
 class CVTranscodeItem final
     : public CComObjectBase<CComDispatchImpl<IVTranscodeItem>, IVTranscodeItemData,
+                            IVTranscodeItemRevision,
                             CComSupportErrorInfoImpl<IVTranscodeItem, IVTranscodeItemData>> {
 public:
     static constexpr ComAggregation k_aggregation = ComAggregation::Refused;
@@ -77,6 +78,9 @@ public:
     HRESULT GetItemXML(BSTR* xml) override;
     HRESULT LoadItemXML(BSTR xml, VARIANT_BOOL* loaded) override;
 
+    // IVTranscodeItemRevision
+    HRESULT GetRevision(ULONGLONG* revision) override;
+
 private:
     template <class Body>
     static HRESULT Catch(Body&& body,
@@ -85,10 +89,13 @@ private:
     template <class Change>
     HRESULT ChangeSettings(SHORT* result, Change&& change);
     SVTranscodeItemState State() const;
-    // The state to change; the caller holds m_lock. The XML written last is dropped.
+    // The state to change; the caller holds m_lock. The XML written last is dropped and the
+    // item takes a new revision.
     SVTranscodeItemState& Changing();
+    static ULONGLONG NewRevision();
 
     mutable std::mutex m_lock;
-    SVTranscodeItemState m_state;       // guarded by m_lock
-    std::optional<std::wstring> m_xml;  // guarded by m_lock: m_state's XML, written on demand
+    SVTranscodeItemState m_state;          // guarded by m_lock
+    std::optional<std::wstring> m_xml;     // guarded by m_lock: m_state's XML, written on demand
+    ULONGLONG m_revision = NewRevision();  // guarded by m_lock
 };

@@ -1,5 +1,6 @@
 #include "tests/vtranscodeserver/vtesttranscodeitem.h"
 
+#include <atomic>
 #include <sstream>
 #include <stdexcept>
 
@@ -22,7 +23,8 @@ std::wstring Wide(const char* text) {
 }  // namespace
 
 CComPtr<IVTranscodeItem> CTestTranscodeItem::Make(const std::wstring& source,
-                                                  const std::wstring& destination, LONG format) {
+                                                  const std::wstring& destination, LONG format,
+                                                  bool revised) {
     CComPtr<CTestTranscodeItem> item;
     if (FAILED(CreateComObject(&item))) {
         throw std::runtime_error("cannot create a test transcode item");
@@ -30,6 +32,7 @@ CComPtr<IVTranscodeItem> CTestTranscodeItem::Make(const std::wstring& source,
     item->m_source = source;
     item->m_destination = destination;
     item->m_format = format;
+    item->m_revised = revised;
     return CComPtr<IVTranscodeItem>(item.Get());
 }
 
@@ -171,3 +174,18 @@ HRESULT CTestTranscodeItem::LoadItemXML(BSTR xml, VARIANT_BOOL* loaded) {
 CTestTranscodeItemClass::CTestTranscodeItemClass()
     : m_registration(
           RegisterComClass<CTestTranscodeItem>(CLSID_VTranscodeItem, k_transcodeItemDisplayName)) {}
+
+HRESULT CTestTranscodeItem::GetRevision(ULONGLONG* revision) {
+    static std::atomic<ULONGLONG> s_lastRevision = 0;
+    if (!m_revised) {
+        return E_NOTIMPL;
+    }
+    BSTR xml;
+    GetItemXML(&xml);
+    if (m_revision == 0 || xml != m_revisedXml) {
+        m_revisedXml = xml;
+        m_revision = ++s_lastRevision;
+    }
+    *revision = m_revision;
+    return S_OK;
+}

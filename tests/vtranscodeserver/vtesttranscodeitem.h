@@ -5,6 +5,9 @@
 // CLSID_VTranscodeItem for the lifetime of a CTestTranscodeItemClass, so that the queue and the
 // service create it where they would create the transcoder component's item.
 //
+// Made with `revised`, it answers a revision that changes with its XML (from a process-wide
+// counter); otherwise GetRevision fails, as a reader must expect of an item without one.
+//
 // Used by one test thread at a time apart from its reference count.
 
 #include <string>
@@ -15,11 +18,13 @@
 #include "vtranscoder/vtranscoderinterfaces.h"
 
 class CTestTranscodeItem final
-    : public CComObjectBase<CComDispatchImpl<IVTranscodeItem>, IVTranscodeItemData> {
+    : public CComObjectBase<CComDispatchImpl<IVTranscodeItem>, IVTranscodeItemData,
+                            IVTranscodeItemRevision> {
 public:
     // A new item with these data, as its queue interface.
     static CComPtr<IVTranscodeItem> Make(const std::wstring& source,
-                                         const std::wstring& destination, LONG format = 9);
+                                         const std::wstring& destination, LONG format = 9,
+                                         bool revised = false);
     // The source path of a queue item (empty for none).
     static std::wstring SourceOf(IVTranscodeItem* item);
 
@@ -43,8 +48,12 @@ public:
     HRESULT SetImageSize(LONG width, LONG height, SHORT* result) override;
     HRESULT GetItemXML(BSTR* xml) override;
     HRESULT LoadItemXML(BSTR xml, VARIANT_BOOL* loaded) override;
+    HRESULT GetRevision(ULONGLONG* revision) override;
 
 private:
+    bool m_revised = false;
+    std::wstring m_revisedXml;  // the XML at m_revision
+    ULONGLONG m_revision = 0;
     std::wstring m_source;
     std::wstring m_destination;
     LONG m_format = 0;

@@ -154,29 +154,40 @@ TEST_F(TranscodeQueueTest, SaveFileFollowsTheQueueAndTheRunningJob) {
     EXPECT_FALSE(unnamed.Save(L"", true));
 }
 
-// Saves reuse the element of an item whose XML has not changed; an item changed while queued
-// is saved as it is now, and a finished job's element is not kept for a later job of its id.
+// Saves reuse the element of an item that has not changed (told by its revision, or by its XML
+// for an item without one); an item changed while queued is saved as it is now, and a finished
+// job's element is not kept for a later job of its id.
 TEST_F(TranscodeQueueTest, SaveFileFollowsItemsChangedWhileQueued) {
-    const std::wstring path = Path("TranscodeQueue.sav");
-    m_queue.Init(path, k_autoSave);
-    const CComPtr<IVTranscodeItem> first = Item(L"/m/first.avi");
-    const int32_t firstId = m_queue.Add(-1, first, 1);
-    m_queue.Add(-1, Item(L"/m/second.avi"), 1);
-    CComPtr<IVTranscodeItemData> data;
-    ASSERT_TRUE(SUCCEEDED(first.QueryInterface(&data)));
-    ASSERT_TRUE(SUCCEEDED(data->SetSourcePath(L"/m/renamed & moved.avi")));
-    m_queue.Add(-1, Item(L"/m/third.avi"), 1);
-    SavedQueue saved = ReadSaved(path);
-    ASSERT_EQ(saved.queue.size(), 3u);
-    EXPECT_EQ(saved.queue[0].source, "/m/renamed & moved.avi");
-    EXPECT_EQ(saved.queue[1].source, "/m/second.avi");
+    for (const bool revised : {false, true}) {
+        SCOPED_TRACE(revised ? "items with a revision" : "items without a revision");
+        const auto item = [&](const std::wstring& source) {
+            return CTestTranscodeItem::Make(source, source + L".mp4", 9, revised);
+        };
+        const std::wstring path = Path(revised ? "Revised.sav" : "Plain.sav");
+        CVTranscodeQueue queue;
+        queue.Init(path, k_autoSave);
+        const CComPtr<IVTranscodeItem> first = item(L"/m/first.avi");
+        const int32_t firstId = queue.Add(-1, first, 1);
+        queue.Add(-1, item(L"/m/second.avi"), 1);
+        CComPtr<IVTranscodeItemData> data;
+        ASSERT_TRUE(SUCCEEDED(first.QueryInterface(&data)));
+        ASSERT_TRUE(SUCCEEDED(data->SetSourcePath(L"/m/renamed & moved.avi")));
+        queue.Add(-1, item(L"/m/third.avi"), 1);
+        SavedQueue saved = ReadSaved(path);
+        ASSERT_EQ(saved.queue.size(), 3u);
+        EXPECT_EQ(saved.queue[0].source, "/m/renamed & moved.avi");
+        EXPECT_EQ(saved.queue[1].source, "/m/second.avi");
+        ASSERT_TRUE(SUCCEEDED(data->SetSourcePath(L"/m/first.avi")));
+        EXPECT_TRUE(queue.Save(L"", true));
+        EXPECT_EQ(ReadSaved(path).queue[0].source, "/m/first.avi") << "changed back";
 
-    ASSERT_TRUE(m_queue.Remove(firstId));
-    m_queue.Add(firstId, Item(L"/m/again.avi"), 9);
-    saved = ReadSaved(path);
-    ASSERT_EQ(saved.queue.size(), 3u);
-    EXPECT_EQ(saved.queue[0].id, firstId);
-    EXPECT_EQ(saved.queue[0].source, "/m/again.avi");
+        ASSERT_TRUE(queue.Remove(firstId));
+        queue.Add(firstId, item(L"/m/again.avi"), 9);
+        saved = ReadSaved(path);
+        ASSERT_EQ(saved.queue.size(), 3u);
+        EXPECT_EQ(saved.queue[0].id, firstId);
+        EXPECT_EQ(saved.queue[0].source, "/m/again.avi");
+    }
 }
 
 TEST_F(TranscodeQueueTest, LoadRestoresOrderPrioritiesAndEscapedPaths) {

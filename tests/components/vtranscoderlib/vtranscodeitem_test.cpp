@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -172,4 +173,61 @@ TEST_F(TranscodeItemTest, SettersRefuseUnusableValuesAndCopyFromTakesEverything)
     EXPECT_EQ(state.productCode, L"P1");
     EXPECT_EQ(state.job.settings, CVTranscodeItem::ReadState(item).job.settings)
         << "Initialize leaves the settings";
+}
+
+// The queue keeps each job's saved element while the item's revision stays the same: every
+// change must give a new revision that no other item has, and nothing else may.
+TEST_F(TranscodeItemTest, EveryChangeAndOnlyAChangeGivesANewRevision) {
+    const CComPtr<IVTranscodeItemData> item = FullItem(L"/in.mp4", L"/out.mp4");
+    CComPtr<IVTranscodeItemRevision> counter;
+    ASSERT_EQ(item.QueryInterface(&counter), S_OK);
+    std::vector<ULONGLONG> seen;
+    const auto revision = [&] {
+        ULONGLONG value = 0;
+        EXPECT_EQ(counter->GetRevision(&value), S_OK);
+        return value;
+    };
+    const auto expectNew = [&](const char* change) {
+        const ULONGLONG value = revision();
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), value), 0) << change;
+        seen.push_back(value);
+    };
+    expectNew("created");
+
+    SHORT result = 0;
+    XmlOf(item);
+    CVTranscodeItem::ReadState(item);
+    EXPECT_EQ(item->SetImageSize(-1, 5, &result), S_OK);  // refused
+    EXPECT_EQ(revision(), seen.back()) << "reading or a refused setting changed the revision";
+
+    const CComPtr<IVTranscodeItemData> other = FullItem(L"/in.mp4", L"/out.mp4");
+    CComPtr<IVTranscodeItemRevision> otherCounter;
+    ASSERT_EQ(other.QueryInterface(&otherCounter), S_OK);
+    ULONGLONG otherRevision = 0;
+    ASSERT_EQ(otherCounter->GetRevision(&otherRevision), S_OK);
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), otherRevision), 0) << "two items share one";
+    seen.push_back(otherRevision);
+
+    EXPECT_EQ(item->SetSourcePath(L"/a.mp4"), S_OK);
+    expectNew("SetSourcePath");
+    EXPECT_EQ(item->SetDestinationPath(L"/b.mp4"), S_OK);
+    expectNew("SetDestinationPath");
+    EXPECT_EQ(item->SetOutputFormat(9), S_OK);
+    expectNew("SetOutputFormat");
+    EXPECT_EQ(item->SetProductCode(L"P2"), S_OK);
+    expectNew("SetProductCode");
+    EXPECT_EQ(item->SetVideoSettings(176, 144, 15.0, 192000, &result), S_OK);
+    expectNew("SetVideoSettings");
+    EXPECT_EQ(item->SetAudioSettings(64000, VARIANT::UInt(1), &result), S_OK);
+    expectNew("SetAudioSettings");
+    EXPECT_EQ(item->SetImageSize(640, 480, &result), S_OK);
+    expectNew("SetImageSize");
+    EXPECT_TRUE(Load(item, XmlOf(other)));
+    expectNew("LoadItemXML");
+    EXPECT_EQ(item->CopyFrom(other), S_OK);
+    expectNew("CopyFrom");
+    CComPtr<IVTranscodeItem> dual;
+    ASSERT_EQ(item.QueryInterface(&dual), S_OK);
+    EXPECT_EQ(dual->Initialize(L"/x.wav", L"/y.m4a", 11, VARIANT(L"P1"), &result), S_OK);
+    expectNew("Initialize");
 }
