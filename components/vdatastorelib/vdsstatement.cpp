@@ -1,5 +1,6 @@
 #include "components/vdatastorelib/vdsstatement.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "components/vdatastorelib/vdsconnection.h"
@@ -80,6 +81,17 @@ int64_t CVDSStatement::ColumnInt(int column) const {
 
 std::wstring CVDSStatement::ColumnText(int column) const {
     return qsys::FromUtf8(ColumnBytes(column));
+}
+
+std::wstring CVDSStatement::ColumnText(int column, const std::wstring& same) const {
+    const std::string_view bytes = ColumnBytes(column);
+    // Only an ASCII text is the same unit for unit in UTF-8 and in wide characters.
+    const bool equal =
+        bytes.size() == same.size() &&
+        std::equal(bytes.begin(), bytes.end(), same.begin(), [](char byte, wchar_t wide) {
+            return static_cast<unsigned char>(byte) < 0x80 && wide == byte;
+        });
+    return equal ? same : qsys::FromUtf8(bytes);
 }
 
 std::string_view CVDSStatement::ColumnBytes(int column) const {

@@ -39,6 +39,9 @@ public:
 
     int64_t ColumnInt(int column) const;
     std::wstring ColumnText(int column) const;
+    // The same, copied from `same` when the column holds just that text: cheaper than decoding
+    // for a text that repeats from row to row, such as a namespace.
+    std::wstring ColumnText(int column, const std::wstring& same) const;
     std::string_view ColumnBytes(int column) const;
     bool ColumnIsNull(int column) const;
 

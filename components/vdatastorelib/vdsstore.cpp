@@ -438,9 +438,13 @@ std::vector<SVDSItemRecord> CVDSStore::Query(const std::wstring& className,
             records.back().properties.reserve(k_usualPropertyCount);
         }
         if (!select.ColumnIsNull(3)) {
-            records.back().properties.push_back({select.ColumnText(3), select.ColumnText(4),
-                                                 static_cast<LONG>(select.ColumnInt(5)),
-                                                 CVDSValueCodec::Decode(select.ColumnBytes(6))});
+            std::vector<SVDSProperty>& properties = records.back().properties;
+            // Neighbouring properties mostly share a namespace.
+            std::wstring uri = properties.empty() ? select.ColumnText(4)
+                                                  : select.ColumnText(4, properties.back().uri);
+            properties.emplace_back(select.ColumnText(3), std::move(uri),
+                                    static_cast<LONG>(select.ColumnInt(5)),
+                                    CVDSValueCodec::Decode(select.ColumnBytes(6)));
         }
     }
     return records;
