@@ -24,16 +24,16 @@ SVDSProperty ReadProperty(IVProperty* property) {
     return read;
 }
 
-void WriteProperty(IVProperties* properties, SVDSProperty&& property) {
-    // A property's kind follows from its namespace, so setting it in its namespace keeps both.
-    // Only a kind without a namespace given (not one an item reports) is set by name with that
-    // kind, which places it in the kind's namespace.
+// A kind given without a namespace places the property in the namespace of that kind, as
+// setting it by name with that kind does; a kind without a namespace of its own cannot be set
+// that way.
+void PlaceByKind(SVDSProperty& property) {
     if (property.uri.empty() && property.kind != EVPropertyKind_None) {
-        ComCall(properties, &IVProperties::SetValueByName, std::move(property.name), property.value,
-                property.kind);
-    } else {
-        ComCall(properties, &IVProperties::SetValue, std::move(property.name),
-                std::move(property.uri), property.value);
+        const std::wstring_view uri = NamespaceOfKind(property.kind);
+        if (uri.empty()) {
+            throw _com_error(E_INVALIDARG);
+        }
+        property.uri = uri;
     }
 }
 
@@ -60,14 +60,14 @@ SVDSItemRecord CVDSItemConverter::FromItem(IVItem* item) {
 }
 
 CComPtr<IVItem> CVDSItemConverter::ToItem(SVDSItemRecord&& record) {
-    CComPtr<IVItem> item = ItemFactory().CreateObject<IVItem>();
-    ComCall(item.Get(), &IVItem::SetGUID, std::move(record.guid));
-    ComCall(item.Get(), &IVItem::SetClassName, std::move(record.className));
-    ComCall(item.Get(), &IVItem::SetDataStoreName, std::move(record.dataStoreName));
-    CComPtr<IVProperties> properties = ComCall(item.Get(), &IVItem::GetProperties);
     for (SVDSProperty& property : record.properties) {
-        WriteProperty(properties.Get(), std::move(property));
+        PlaceByKind(property);
     }
+    CComPtr<IVItem> item = ItemFactory().CreateObject<IVItem>();
+    CComPtr<IVItemFill> fill;
+    ThrowIfFailed(item.QueryInterface(&fill));
+    ComCall(fill.Get(), &IVItemFill::Fill, std::move(record.guid), std::move(record.className),
+            std::move(record.dataStoreName), std::move(record.properties));
     return item;
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 // CVDSItemConverter: items of the items library to records and back. FromItem reads the
 // item's GUID, class, datastore name and every property (name, namespace, kind, value) in the
-// item's own order; ToItem makes a new item (CLSID_VItem, through a cached class factory) with
-// the record's GUID, class, datastore name and properties, each set so that it keeps its
-// namespace and its kind. ToItem takes the record's texts over (it is left emptied).
+// item's own order; ToItem makes a new item (CLSID_VItem, through a cached class factory) and
+// hands it the record's GUID, class, datastore name and properties through the items library's
+// IVItemFill, which takes them over (the record is left emptied). Each property keeps its
+// namespace and with it its kind.
 //
 // Property values are taken and given as they are: an item-valued property holds the item
 // object itself (CVDSValueCodec turns it into bytes).

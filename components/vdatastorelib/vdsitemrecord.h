@@ -8,15 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "qlib/qcom/variant.h"
+#include "components/vitemslib/vitemfill.h"
 
-struct SVDSProperty {
-    std::wstring name;
-    // Empty for no namespace.
-    std::wstring uri;
-    LONG kind = 0;
-    VARIANT value;
-};
+// A property: the items library's own form (name, namespace, kind, value), so that a record
+// read back is handed to a new item as it stands.
+using SVDSProperty = SVProperty;
 
 struct SVDSItemRecord {
     std::wstring guid;

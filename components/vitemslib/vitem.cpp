@@ -52,8 +52,12 @@ HRESULT CVItem::GetGUID(BSTR* guid) {
     return Catch([&] { *guid = GuidToString(value); });
 }
 
+std::optional<GUID> CVItem::GuidOf(const std::wstring& text) {
+    return text.empty() ? NewGuid() : GuidFromString(text);
+}
+
 HRESULT CVItem::SetGUID(BSTR guid) {
-    const std::optional<GUID> parsed = guid.empty() ? NewGuid() : GuidFromString(guid);
+    const std::optional<GUID> parsed = GuidOf(guid);
     if (!parsed) {
         return E_INVALIDARG;
     }
@@ -93,4 +97,22 @@ HRESULT CVItem::Copy(const VARIANT& /*options*/, IVItem** copy) {
     }
     *copy = nullptr;
     return Catch([&] { *copy = CVItemCopier().CopyItem(this).Detach(); });
+}
+
+HRESULT CVItem::Fill(BSTR guid, BSTR className, BSTR dataStoreName,
+                     std::vector<SVProperty>&& properties) {
+    const std::optional<GUID> parsed = GuidOf(guid);
+    if (!parsed) {
+        return E_INVALIDARG;
+    }
+    std::vector<SVProperty> taken = std::move(properties);  // replaced values go with it
+    const HRESULT filled = m_properties->Fill(taken);
+    if (FAILED(filled)) {
+        return filled;
+    }
+    const std::lock_guard lock(m_lock);
+    m_guid = *parsed;
+    m_className = std::move(className);
+    m_dataStoreName = std::move(dataStoreName);
+    return S_OK;
 }

@@ -7,7 +7,7 @@
 // gives the item a fresh GUID for an empty string; any other text is E_INVALIDARG, so a GUID
 // read back is always one a datastore query may quote. SetDataStoreName with an empty string
 // detaches the item. Copy keeps the GUID and copies deeply (CVItemCopier); GetText is a
-// readable dump for log lines (CVItemText).
+// readable dump for log lines (CVItemText). IVItemFill sets everything of a new item at once.
 //
 // Ownership: the item holds its container by a counted reference for its whole life.
 // Threads: any thread may call any method (events are delivered on other threads than the one
@@ -15,14 +15,16 @@
 // constant after construction.
 
 #include <mutex>
+#include <optional>
 #include <source_location>
 #include <string>
+#include <vector>
 
 #include "components/vitemslib/vproperties.h"
 #include "qlib/qcom/comsupporterrorinfoimpl.h"
 
-class CVItem final
-    : public CComObjectBase<CComDispatchImpl<IVItem>, CComSupportErrorInfoImpl<IVItem>> {
+class CVItem final : public CComObjectBase<CComDispatchImpl<IVItem>,
+                                           CComSupportErrorInfoImpl<IVItem>, IVItemFill> {
 public:
     static constexpr ComAggregation k_aggregation = ComAggregation::Refused;
 
@@ -38,7 +40,12 @@ public:
     HRESULT GetProperties(IVProperties** properties) override;
     HRESULT Copy(const VARIANT& options, IVItem** copy) override;
 
+    HRESULT Fill(BSTR guid, BSTR className, BSTR dataStoreName,
+                 std::vector<SVProperty>&& properties) override;
+
 private:
+    // The GUID a SetGUID text stands for (a fresh one for an empty text); nullopt for none.
+    static std::optional<GUID> GuidOf(const std::wstring& text);
     // Runs body under the catch convention of this interface.
     template <class Body>
     static HRESULT Catch(Body&& body,

@@ -119,23 +119,53 @@ HRESULT CVProperties::Store(std::wstring name, Uri&& uri, const VARIANT& value) 
         return E_INVALIDARG;
     }
     return Catch([&] {
-        VARIANT replaced = value;  // after the swap: the old value, released outside the lock
+        // Made before the lock is taken; after a swap it holds the old value, which is released
+        // outside the lock.
         SVProperty property{std::move(name), std::wstring(std::forward<Uri>(uri)),
-                            EVPropertyKind_None, VARIANT()};
+                            EVPropertyKind_None, value};
+        property.kind = KindOf(property.uri);
         const std::lock_guard lock(m_lock);
-        if (const std::optional<size_t> position = Find(property.name, property.uri)) {
-            std::swap(m_properties[*position].value, replaced);
-            return;
-        }
-        if (m_properties.empty()) {
-            m_properties.reserve(k_initialCapacity);
-        }
-        // Most properties have no namespace: that needs no comparing with each kind's.
-        property.kind = property.uri.empty() ? EVPropertyKind_None : KindOfNamespace(property.uri);
-        property.value = std::move(replaced);
-        m_properties.push_back(std::move(property));
-        IndexLast();
+        MakeRoom(1);
+        Put(property);
     });
+}
+
+HRESULT CVProperties::Fill(std::vector<SVProperty>& properties) {
+    if (std::any_of(properties.begin(), properties.end(),
+                    [](const SVProperty& property) { return property.name.empty(); })) {
+        return E_INVALIDARG;
+    }
+    return Catch([&] {
+        for (SVProperty& property : properties) {
+            property.kind = KindOf(property.uri);
+        }
+        const std::lock_guard lock(m_lock);
+        MakeRoom(properties.size());
+        for (SVProperty& property : properties) {
+            Put(property);
+        }
+    });
+}
+
+LONG CVProperties::KindOf(std::wstring_view uri) {
+    // Most properties have no namespace: that needs no comparing with each kind's.
+    return uri.empty() ? EVPropertyKind_None : KindOfNamespace(uri);
+}
+
+void CVProperties::MakeRoom(size_t count) {
+    const size_t needed = m_properties.size() + count;
+    if (needed > m_properties.capacity()) {
+        m_properties.reserve(std::max({needed, 2 * m_properties.capacity(), k_initialCapacity}));
+    }
+}
+
+void CVProperties::Put(SVProperty& property) noexcept {
+    if (const std::optional<size_t> position = Find(property.name, property.uri)) {
+        std::swap(m_properties[*position].value, property.value);
+        return;
+    }
+    m_properties.push_back(std::move(property));
+    IndexLast();
 }
 
 HRESULT CVProperties::Load(std::wstring_view name, std::wstring_view uri, VARIANT* value) const {

@@ -26,18 +26,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "components/vitemslib/vitemfill.h"
 #include "qlib/qcom/comdispatchimpl.h"
 #include "qlib/qcom/comobjectbase.h"
 #include "qlib/qcom/comsupporterrorinfoimpl.h"
-#include "vtranscoder/vitemsinterfaces.h"
-
-// One property: what the enumerator reports.
-struct SVProperty {
-    std::wstring name;
-    std::wstring uri;
-    LONG kind = EVPropertyKind_None;
-    VARIANT value;
-};
 
 class CVProperties final : public CComObjectBase<CComDispatchImpl<IVProperties>,
                                                  CComSupportErrorInfoImpl<IVProperties>> {
@@ -56,6 +48,10 @@ public:
 
     // Every property, in the order they were first set.
     std::vector<SVProperty> Snapshot() const;
+    // Sets each property in order as SetValue does (the kinds follow from the namespaces),
+    // taking them over; a replaced value is handed back in its place, to be released by the
+    // caller. E_INVALIDARG, changing nothing, when one has no name.
+    HRESULT Fill(std::vector<SVProperty>& properties);
 
 private:
     // From this many properties on, lookups go through m_index.
@@ -71,6 +67,14 @@ private:
     // Sets the property (uri: a std::wstring to take, or a view to copy).
     template <class Uri>
     HRESULT Store(std::wstring name, Uri&& uri, const VARIANT& value);
+    // The kind of a property in namespace uri.
+    static LONG KindOf(std::wstring_view uri);
+    // Makes room for count more properties, so that appending them cannot fail half way.
+    // Caller holds m_lock.
+    void MakeRoom(size_t count);
+    // Appends the property, or swaps its value with that of the one of its name and namespace.
+    // Caller holds m_lock.
+    void Put(SVProperty& property) noexcept;
     HRESULT Load(std::wstring_view name, std::wstring_view uri, VARIANT* value) const;
     // The position of the property in m_properties; nullopt when missing. An empty m_index
     // means a linear search. Caller holds m_lock.

@@ -1,6 +1,6 @@
 // Items: creation by class id (directly and through the cached factory), the GUID and
-// datastore setters, deep copies that survive cycles, the readable dump, and use from several
-// threads at once.
+// datastore setters, filling a new item at once, deep copies that survive cycles, the readable
+// dump, and use from several threads at once.
 
 #include "components/vitemslib/vitem.h"
 
@@ -123,6 +123,57 @@ TEST_F(ItemTest, TheGuidAndDatastoreSettersTreatAnEmptyStringAsFreshAndDetached)
     ASSERT_EQ(item->SetDataStoreName(L""), S_OK);
     ASSERT_EQ(item->GetDataStoreName(&store), S_OK);
     EXPECT_EQ(store, L"");
+}
+
+TEST_F(ItemTest, FillSetsANewItemAsTheSettersWouldOrChangesNothing) {
+    const CComPtr<IVItem> item = NewItem();
+    CComPtr<IVItemFill> fill;
+    ASSERT_EQ(item.QueryInterface(&fill), S_OK);
+    auto properties = [] {
+        std::vector<SVProperty> made;
+        made.push_back({L"URI", k_metadataNamespace, EVPropertyKind_None, VARIANT(L"/a.mp4")});
+        made.push_back({L"Local", L"", EVPropertyKind_Metadata, VARIANT(1)});
+        made.push_back({L"URI", L"", EVPropertyKind_None, VARIANT(2)});
+        made.push_back({L"URI", k_metadataNamespace, EVPropertyKind_None, VARIANT(L"/b.mp4")});
+        return made;
+    };
+
+    // Refused: a GUID that is not one, or a property without a name.
+    EXPECT_EQ(fill->Fill(L"{not-a-guid}", L"Video", L"Library", properties()), E_INVALIDARG);
+    std::vector<SVProperty> unnamed = properties();
+    unnamed.push_back({L"", L"", EVPropertyKind_None, VARIANT(3)});
+    EXPECT_EQ(fill->Fill(L"{5a6b7c8d-0001-4000-8000-0000000c0de5}", L"Video", L"Library",
+                         std::move(unnamed)),
+              E_INVALIDARG);
+    LONG count = -1;
+    ASSERT_EQ(PropertiesOf(item)->GetCount(&count), S_OK);
+    EXPECT_EQ(count, 0);
+    BSTR text;
+    ASSERT_EQ(item->GetClassName(&text), S_OK);
+    EXPECT_EQ(text, L"Item") << "a refused fill changes nothing";
+
+    ASSERT_EQ(
+        fill->Fill(L"{5a6b7c8d-0001-4000-8000-0000000c0de5}", L"Video", L"Library", properties()),
+        S_OK);
+    EXPECT_EQ(GuidOf(item), L"{5A6B7C8D-0001-4000-8000-0000000C0DE5}");
+    ASSERT_EQ(item->GetClassName(&text), S_OK);
+    EXPECT_EQ(text, L"Video");
+    ASSERT_EQ(item->GetDataStoreName(&text), S_OK);
+    EXPECT_EQ(text, L"Library");
+    // Kinds follow the namespaces, and the later "URI" of the metadata namespace replaced the
+    // value of the first without moving it.
+    const std::vector<SVProperty> kept =
+        static_cast<CVProperties*>(PropertiesOf(item).Get())->Snapshot();
+    ASSERT_EQ(kept.size(), 3u);
+    EXPECT_EQ(kept[0].uri, k_metadataNamespace);
+    EXPECT_EQ(kept[0].kind, EVPropertyKind_Metadata);
+    EXPECT_EQ(kept[0].value, VARIANT(L"/b.mp4"));
+    EXPECT_EQ(kept[1].name, L"Local");
+    EXPECT_EQ(kept[1].kind, EVPropertyKind_None);
+    EXPECT_EQ(kept[2].value, VARIANT(2));
+
+    ASSERT_EQ(fill->Fill(L"", L"Video", L"", {}), S_OK);
+    EXPECT_NE(GuidOf(item), L"{5A6B7C8D-0001-4000-8000-0000000C0DE5}") << "an empty GUID: fresh";
 }
 
 TEST_F(ItemTest, CopyKeepsTheGuidAndSharesNothingThatCanChange) {
