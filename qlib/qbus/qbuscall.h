@@ -1,5 +1,5 @@
 #pragma once
-// CQBusCall: a method call that arrived on the loop thread, held for its reply from a pool
+// CQBusCall: a method call that arrived in the connection's loop, held for its reply from a pool
 // thread. Serve is what a method handler calls: it copies the call (under the bus lock, which
 // the handler holds) and runs the work on the connection's pool; the work answers with Reply
 // or ReplyError, which build and send the reply under the bus lock. A reply that cannot be
@@ -22,7 +22,7 @@ class CQBusCall {
 public:
     using Work = std::function<void(const CQBusCall& call)>;
 
-    // Only on the loop thread, inside a method handler.
+    // Only in the loop, inside a method handler.
     static void Serve(CQBusConnection& connection, const sdbus::MethodCall& call, Work work);
 
     CQBusCall(const CQBusCall&) = delete;

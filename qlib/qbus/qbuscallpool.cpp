@@ -31,13 +31,7 @@ void CQBusCallPool::Post(std::function<void()> work) {
         }
         m_work.push_back(std::move(work));
         ended.splice(ended.end(), m_ended);
-        if (m_work.size() > m_idle && m_threads.size() < k_maxThreads) {
-            m_threads.emplace_back();
-            const auto self = std::prev(m_threads.end());
-            *self = std::thread([this, self] { Run(self); });
-        } else {
-            wakeIdle = true;
-        }
+        wakeIdle = TakeWaiting();
     }
     // Woken after the lock is let go: a thread woken under it would at once wait for it, and
     // its waker would have to wake it a second time.
@@ -47,6 +41,42 @@ void CQBusCallPool::Post(std::function<void()> work) {
     for (std::thread& thread : ended) {
         thread.join();
     }
+}
+
+bool CQBusCallPool::PostNow(std::function<void()> work) {
+    bool wakeIdle = false;
+    {
+        std::lock_guard lock(m_lock);
+        if (m_stopping || (m_idle == 0 && m_threads.size() >= k_maxThreads)) {
+            return false;
+        }
+        m_work.push_front(std::move(work));
+        try {
+            wakeIdle = TakeWaiting();
+        } catch (...) {
+            m_work.pop_front();  // not taken: the caller goes on as if refused
+            throw;
+        }
+    }
+    if (wakeIdle) {
+        m_wake.notify_one();
+    }
+    return true;
+}
+
+bool CQBusCallPool::TakeWaiting() {
+    if (m_work.size() > m_idle && m_threads.size() < k_maxThreads) {
+        m_threads.emplace_back();
+        const auto self = std::prev(m_threads.end());
+        try {
+            *self = std::thread([this, self] { Run(self); });
+        } catch (...) {
+            m_threads.erase(self);
+            throw;
+        }
+        return false;
+    }
+    return true;
 }
 
 void CQBusCallPool::Run(std::list<std::thread>::iterator self) {

@@ -22,8 +22,8 @@
 // held while an object is made or released, or while the reference listener runs. Work on the
 // pool holds m_lifetime->lock shared while it runs; the destructor takes it exclusively (so it
 // waits for running work), marks the factory gone (work that starts later answers that the
-// class objects are gone), and then withdraws every export. It must not run on the loop thread
-// or on a pool thread.
+// class objects are gone), and then withdraws every export. It must not run in the loop or on
+// a pool thread.
 
 #include <cstdint>
 #include <functional>

@@ -10,7 +10,6 @@
 #include <sdbus-c++/IProxy.h>
 #include <sdbus-c++/Message.h>
 
-#include "qlib/qsys/currentthread.h"
 #include "qlib/qutilitylib/qcatch.h"
 
 namespace {
@@ -63,13 +62,13 @@ CQBusConnection::CQBusConnection(std::unique_ptr<sdbus::IConnection> bus)
 CQBusConnection::~CQBusConnection() {
     m_stopping = true;
     Wake();
-    if (m_loop.joinable()) {
-        m_loop.join();
-    }
+    // The pool, the last member, is destroyed first: it waits for the thread that leads the
+    // loop (which sees m_stopping once woken) and for running calls.
 }
 
 void CQBusConnection::Start(std::function<void()> lost) {
-    m_loop = std::thread([this, lost = std::move(lost)] { Loop(lost); });
+    m_lost = std::move(lost);
+    m_pool.Post([this] { Lead(std::nullopt); });
 }
 
 void CQBusConnection::RequestName(const std::string& name) {
@@ -99,37 +98,63 @@ void CQBusConnection::WakeIfNeeded() noexcept {
     Wake();
 }
 
-void CQBusConnection::Loop(const std::function<void()>& lost) {
-    qsys::SetCurrentThreadName(L"qbus-loop");
+void CQBusConnection::Lead(std::optional<Round> handed) {
+    std::optional<Round> round = std::move(handed);
     bool connected = true;
     while (!m_stopping && connected) {
-        sdbus::IConnection::PollData data{};
-        bool more = false;
+        if (round && !Wait(*round)) {
+            break;
+        }
+        round = Round{};
         CQCatch::Boundary(
             [&] {
                 std::lock_guard lock(m_busLock);
-                more = ProcessPending();
-                data = m_bus->getEventLoopPollData();
-                m_polled = data;
+                round->more = ProcessPending();
+                round->polled = m_bus->getEventLoopPollData();
+                m_polled = round->polled;
             },
             [&](CQException& error) {
                 QLogBoundaryWarning(error.GetDescription());
                 connected = false;
             });
-        PostLoopPosts();
-        pollfd fds[2] = {{data.fd, data.events, 0}, {m_wakeFd.Get(), POLLIN, 0}};
-        if (!connected || (::poll(fds, 2, more ? 0 : PollTimeout(data)) < 0 && errno != EINTR)) {
-            break;
-        }
-        connected = (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) == 0;
-        if ((fds[1].revents & POLLIN) != 0) {
-            uint64_t count = 0;
-            [[maybe_unused]] const ssize_t read = ::read(m_wakeFd.Get(), &count, sizeof count);
+        if (HandOver(*round, connected)) {
+            return;
         }
     }
-    if (!m_stopping && lost) {
-        CQCatch::LogAndSwallow(lost);
+    if (!m_stopping && m_lost) {
+        CQCatch::LogAndSwallow(m_lost);
     }
+}
+
+bool CQBusConnection::Wait(const Round& round) {
+    pollfd fds[2] = {{round.polled.fd, round.polled.events, 0}, {m_wakeFd.Get(), POLLIN, 0}};
+    if (::poll(fds, 2, round.more ? 0 : PollTimeout(round.polled)) < 0) {
+        return errno == EINTR;
+    }
+    if ((fds[1].revents & POLLIN) != 0) {
+        uint64_t count = 0;
+        [[maybe_unused]] const ssize_t read = ::read(m_wakeFd.Get(), &count, sizeof count);
+    }
+    return (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) == 0;
+}
+
+bool CQBusConnection::HandOver(const Round& round, bool connected) {
+    std::vector<std::function<void()>> posted;
+    posted.swap(m_loopPosts);
+    if (posted.empty()) {
+        return false;
+    }
+    bool handed = false;
+    if (connected && !m_stopping) {
+        CQCatch::LogAndSwallow([&] { handed = m_pool.PostNow([this, round] { Lead(round); }); });
+    }
+    for (size_t index = handed ? 1 : 0; index < posted.size(); ++index) {
+        CQCatch::LogAndSwallow([&] { m_pool.Post(std::move(posted[index])); });
+    }
+    if (handed) {
+        CQCatch::LogAndSwallow(posted.front());
+    }
+    return handed;
 }
 
 void CQBusConnection::Post(std::function<void()> work) {
@@ -154,13 +179,6 @@ bool CQBusConnection::ProcessPending() {
         }
     }
     return true;
-}
-
-void CQBusConnection::PostLoopPosts() {
-    for (std::function<void()>& work : m_loopPosts) {
-        CQCatch::LogAndSwallow([&] { m_pool.Post(std::move(work)); });
-    }
-    m_loopPosts.clear();
 }
 
 void CQBusConnection::WatchPeer(const std::string& peer) {

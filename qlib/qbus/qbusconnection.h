@@ -1,6 +1,6 @@
 #pragma once
-// CQBusConnection: one connection to a bus, driven by a loop thread of our own, and the pool
-// that serves the calls arriving on it.
+// CQBusConnection: one connection to a bus, driven by a loop of our own, and the pool that
+// serves the calls arriving on it. The loop runs on one pool thread at a time (it leads).
 //
 //     auto connection = CQBusConnection::OpenSession();   // raises when there is no session bus
 //     connection->RequestName("com.zelto.VTranscodeServer");
@@ -9,26 +9,30 @@
 //
 // The bus library (sd-bus underneath) is not thread-safe: every use of the connection and of
 // messages, objects and signals made from it (their reference counts included) happens under
-// the bus lock, through WithBus. The loop thread holds that lock only while it processes what
-// arrived and never while it waits. At the end of every WithBus the loop is woken (an eventfd)
+// the bus lock, through WithBus. The loop holds that lock only while it processes what arrived
+// and never while it waits. At the end of every WithBus the loop is woken (an eventfd)
 // when what it waits for no longer fits the bus: output is queued (a large reply sent from a
 // worker is written at once, never waiting for the next incoming message), a message was read
 // and waits to be processed, or a deadline came nearer. A reply written whole needs no wake-up,
 // which spares the loop a round for every call served.
 //
-// Method handlers run on the loop thread under the bus lock: they only read their arguments
-// and Post the work to the pool, which calls the objects (without the bus lock) and sends the
-// reply through WithBus. Work posted while the loop processes what arrived reaches the pool
-// once the loop has let go of the bus lock: a pool thread woken earlier would run into that
-// lock at once and sleep again until the loop woke it a second time.
+// Method handlers run in the loop under the bus lock: they only read their arguments and Post
+// the work, which calls the objects (without the bus lock) and sends the reply through WithBus.
+// Work posted while the loop processes what arrived is held until the loop has let go of the
+// bus lock (a pool thread woken earlier would run into that lock at once and sleep again).
+// Then, when the round posted work and a pool thread is idle or may start, that thread takes
+// over the loop and the thread that led serves the first piece itself: the call is served
+// without waiting for a thread to wake, and the loop never waits for a call. Otherwise (every
+// thread busy) the work waits in the pool and the loop goes on where it is.
 //
 // Peers: WatchPeer asks to hear when a peer (a unique name) leaves the bus; every listener added
 // with AddPeerGoneListener is then called once for it, on a pool thread.
 //
-// Threads: any thread may call the public methods except the destructor (not on the loop or a
-// pool thread). m_busLock (recursive, so that work under WithBus may use WithBus) guards
-// m_bus, m_polled and every message; m_peerLock guards m_peers and m_peerGoneListeners;
-// m_loopPosts belongs to the loop thread.
+// Threads: any thread may call the public methods except the destructor (not on a pool
+// thread). m_busLock (recursive, so that work under WithBus may use WithBus) guards m_bus,
+// m_polled and every message; m_peerLock guards m_peers and m_peerGoneListeners; m_loopPosts
+// belongs to the thread that leads the loop (handing over passes it on through the pool's
+// lock); m_lost is set by Start before the loop runs.
 
 #include <atomic>
 #include <cstdint>
@@ -36,9 +40,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <sdbus-c++/IConnection.h>
@@ -57,12 +61,12 @@ public:
 
     CQBusConnection(const CQBusConnection&) = delete;
     CQBusConnection& operator=(const CQBusConnection&) = delete;
-    // Stops the loop thread, then the pool (running calls finish first).
+    // Stops the loop, then the pool (running calls finish first).
     ~CQBusConnection();
 
-    // Starts the loop thread; call after the objects are registered. `lost`, when given, is
-    // called once on the loop thread if the bus goes away (its daemon ended); the loop then
-    // ends, and calls fail from then on.
+    // Starts the loop; call after the objects are registered. `lost`, when given, is called
+    // once on the thread that leads the loop if the bus goes away (its daemon ended); the loop
+    // then ends, and calls fail from then on.
     void Start(std::function<void()> lost = {});
     void RequestName(const std::string& name);
     std::string UniqueName();
@@ -93,10 +97,22 @@ private:
     void Wake();
     // Under the bus lock: wakes the loop unless it already waits for what the bus needs.
     void WakeIfNeeded() noexcept;
-    void Loop(const std::function<void()>& lost);
+    // What one round of the loop leaves it to wait for.
+    struct Round {
+        sdbus::IConnection::PollData polled{};
+        bool more = false;  // stopped at the round's limit: look again at once
+    };
+
+    // Leads the loop on this pool thread until it hands it over or the loop ends; a loop handed
+    // over first waits for what the last round left.
+    void Lead(std::optional<Round> handed);
+    // Waits for the bus or a wake-up; false when the bus hung up or poll failed.
+    bool Wait(const Round& round);
     // Processes what arrived; true when it stopped at the round's limit.
     bool ProcessPending();
-    void PostLoopPosts();
+    // Posts the work of the round; true when another thread took over the loop and this one
+    // served the first piece.
+    bool HandOver(const Round& round, bool connected);
     void OnNameOwnerChanged(sdbus::Message& message);
     void PeerGone(const std::string& peer);
 
@@ -106,7 +122,7 @@ private:
     sdbus::IConnection::PollData m_polled{};    // what the loop waits for; guarded by m_busLock
     qsys::UniqueFd m_wakeFd;
     std::atomic<bool> m_stopping{false};
-    std::thread m_loop;
+    std::function<void()> m_lost;
     std::vector<std::function<void()>> m_loopPosts;  // posted while the loop processes
 
     std::mutex m_peerLock;

@@ -57,7 +57,7 @@ struct CQBusServerObject::Core : std::enable_shared_from_this<CQBusServerObject:
     void RegisterDispatch();
     void RegisterConnectionPoints();
 
-    // Reads the call's arguments with `read` (on the loop thread) and runs the work it returns
+    // Reads the call's arguments with `read` (in the loop) and runs the work it returns
     // on the pool; a failure to read answers the call at once.
     void Dispatch(const sdbus::MethodCall& call,
                   const std::function<Work(sdbus::MethodCall&)>& read);

@@ -20,12 +20,13 @@
 // Failures answer the errors of qbuserror.h; an unknown dispatch id or name is
 // DISP_E_MEMBERNOTFOUND.
 //
-// Calls are read on the loop thread and served on the connection's pool, so a call that blocks
+// Calls are read in the connection's loop and served on its pool, so a call that blocks
 // holds up no other; the object must therefore be safe to call from several threads at once.
 //
 // Ownership: the export holds a reference to the object until it is destroyed. The destructor
 // withdraws the path (no call starts afterwards; calls already running finish on the pool and
-// still reply), unadvises every bus peer's connection, and must not run on the loop thread.
+// still reply), unadvises every bus peer's connection, and must not run in the loop (a method
+// handler).
 // m_core->lock guards the table of connections (advises).
 
 #include <memory>

@@ -3,6 +3,7 @@
 
 #include <sys/wait.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <future>
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <sdbus-c++/sdbus-c++.h>
 
+#include "qlib/qbus/qbuscallpool.h"
 #include "qlib/qbus/qbusclassfactory.h"
 #include "qlib/qbus/qbusconnection.h"
 #include "qlib/qbus/qbuserror.h"
@@ -355,6 +357,46 @@ TEST_F(QBusTest, ABlockingCallHoldsUpNoOtherCall) {
     EXPECT_EQ(blocked.wait_for(0s), std::future_status::timeout);
     m_probe->Unblock();
     EXPECT_EQ(blocked.wait_for(10s), std::future_status::ready);
+}
+
+TEST_F(QBusTest, WithEveryPoolThreadBlockedTheLoopStillReads) {
+    std::atomic<size_t> answered{0};  // outlives the connection whose replies count
+    auto waiter = Connect();
+    waiter->enterEventLoopAsync();
+    auto waitingProxy = sdbus::createProxy(*waiter, k_service, k_probePath);
+    const auto wait = [&] {
+        waitingProxy->callMethod(
+            waitingProxy->createMethodCall(k_probeInterface, "Wait"),
+            [&](sdbus::MethodReply&, const sdbus::Error* error) {
+                EXPECT_EQ(error, nullptr);
+                ++answered;
+            },
+            60'000'000);
+    };
+    for (size_t i = 0; i < CQBusCallPool::k_maxThreads; ++i) {
+        wait();
+    }
+    // One thread of the pool leads the loop; every other one is held by a call.
+    const size_t held = CQBusCallPool::k_maxThreads - 1;
+    ASSERT_TRUE(Eventually([&] { return m_probe->Waiting() == held; }));
+
+    // A call read while every thread is busy waits for one; the loop goes on reading, here a
+    // call it answers itself. (The pauses let each message arrive in a round of its own.)
+    std::this_thread::sleep_for(100ms);
+    wait();
+    std::this_thread::sleep_for(100ms);
+    sdbus::MethodCall names =
+        waitingProxy->createMethodCall(CQBusServerObject::k_dispatchInterface, "GetIDsOfNames");
+    names << std::vector<std::string>{"Split"};
+    std::vector<int32_t> ids;
+    sdbus::MethodReply reply = waitingProxy->callMethod(names, 5'000'000);
+    reply >> ids;
+    EXPECT_EQ(ids, std::vector<int32_t>{3});
+    EXPECT_EQ(m_probe->Waiting(), held) << "no thread beyond the limit";
+
+    m_probe->Unblock();
+    EXPECT_TRUE(Eventually([&] { return answered == CQBusCallPool::k_maxThreads + 1; }));
+    EXPECT_TRUE(ServerAnswers());
 }
 
 TEST_F(QBusTest, LargeRepliesAreWrittenWithoutWaitingForMoreInput) {

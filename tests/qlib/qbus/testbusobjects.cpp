@@ -68,7 +68,9 @@ HRESULT CBusProbe::CopyItem(IVItem* item, IVItem** copy) {
 }
 HRESULT CBusProbe::Wait() {
     std::unique_lock lock(m_lock);
+    ++m_waiting;
     m_wake.wait(lock, [&] { return m_released; });
+    --m_waiting;
     return S_OK;
 }
 HRESULT CBusProbe::Fail(LONG code) {

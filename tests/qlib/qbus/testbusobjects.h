@@ -70,12 +70,18 @@ public:
         m_wake.notify_all();
     }
     size_t Sinks() { return m_events.Sinks().size(); }
+    // How many calls of Wait are blocked now.
+    size_t Waiting() {
+        std::lock_guard lock(m_lock);
+        return m_waiting;
+    }
 
 private:
     CComConnectionPoint<IDispatch>& m_events;
     std::mutex m_lock;
     std::condition_variable m_wake;
     bool m_released = false;  // guarded by m_lock
+    size_t m_waiting = 0;     // guarded by m_lock
 };
 
 }  // namespace qbus::test
