@@ -4,7 +4,7 @@
 //   library's table-driven call) and of org.freedesktop.DBus.Peer.Ping to the same peer on the
 //   same connection, alternately in one run. The time is GetCount's; "ping_us" is Ping's mean,
 //   "ratio" GetCount / Ping in mean times and "median_ratio" in median times (the steadier one
-//   on a busy machine). The server's bus library answers Ping itself on its loop thread, so the
+//   on a busy machine). The server's bus library answers Ping itself in its loop, so the
 //   ratio is the price of our dispatch: arguments read, the call pool, the object's method and
 //   the reply. Target: at most 1.3.
 // - BM_InvokeBesideTyped: Invoke on com.zelto.Automation.IDispatch with GetCount's dispatch id
@@ -159,7 +159,8 @@ void InvokeGetCount(sdbus::IProxy& proxy, int32_t dispId) {
     call << dispId;
     call.openContainer(CQBusValueCodec::k_variantSignature);
     call.closeContainer();
-    sdbus::MethodReply reply = CVBusCall::Send(proxy, call, std::chrono::microseconds(k_callTimeoutMicroseconds));
+    sdbus::MethodReply reply =
+        CVBusCall::Send(proxy, call, std::chrono::microseconds(k_callTimeoutMicroseconds));
     reply.enterContainer(CQBusValueCodec::k_variantSignature);
     const VARIANT count = CQBusValueCodec::ReadVariant(reply);
     reply.exitContainer();
