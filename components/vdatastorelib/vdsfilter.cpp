@@ -66,14 +66,15 @@ private:
         }
     }
 
-    void Expect(wchar_t character, std::wstring_view what) {
+    // what: a literal, measured only when it is reported.
+    void Expect(wchar_t character, const wchar_t* what) {
         if (AtEnd() || m_text[m_position] != character) {
             Fail(L"expected " + std::wstring(what));
         }
         ++m_position;
     }
 
-    std::wstring ReadName(std::wstring_view what) {
+    std::wstring ReadName(const wchar_t* what) {
         const size_t start = m_position;
         while (!AtEnd() && IsNameCharacter(m_text[m_position], m_position == start)) {
             ++m_position;

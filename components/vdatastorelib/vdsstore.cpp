@@ -414,14 +414,18 @@ std::vector<SVDSItemRecord> CVDSStore::Query(const std::wstring& className,
     const ClassSelector selector = SelectorOf(className);
     std::optional<ClassSelector> filterClass;
     std::optional<std::wstring> filterUri;
-    std::string sql =
+    std::string& sql = m_querySql;
+    sql.assign(
         "SELECT items.id, guid, class_name, prop.name, prop.namespace, prop.kind, prop.value "
-        "FROM items LEFT JOIN properties prop ON prop.item_id = items.id WHERE " +
-        selector.Condition();
+        "FROM items LEFT JOIN properties prop ON prop.item_id = items.id WHERE ");
+    sql += selector.Condition();
     if (filter) {
         filterClass = filter->className == className ? selector : SelectorOf(filter->className);
         filterUri = filterClass->NamespaceOf(filter->property);
-        sql += " AND " + filterClass->Condition() + " AND " + FilterCondition(*filter, filterUri);
+        sql += " AND ";
+        sql += filterClass->Condition();
+        sql += " AND ";
+        sql += FilterCondition(*filter, filterUri);
     }
     sql += " ORDER BY items.id, prop.position";
     CVDSStatement& select = m_connection->Cached(sql);
@@ -432,8 +436,8 @@ std::vector<SVDSItemRecord> CVDSStore::Query(const std::wstring& className,
     std::vector<SVDSItemRecord> records;
     int64_t itemId = -1;
     while (select.Step()) {
-        if (records.empty() || select.ColumnInt(0) != itemId) {
-            itemId = select.ColumnInt(0);
+        if (const int64_t rowItem = select.ColumnInt(0); records.empty() || rowItem != itemId) {
+            itemId = rowItem;
             records.push_back({select.ColumnText(1), select.ColumnText(2), L"", {}});
             records.back().properties.reserve(k_usualPropertyCount);
         }

@@ -108,4 +108,5 @@ private:
 
     std::unique_ptr<CVDSConnection> m_connection;
     int m_depth = 0;
+    std::string m_querySql;  // the text of the last query, kept for its room
 };
