@@ -45,15 +45,16 @@ void CVCliOutput::PrintEvent(IVItem* event) const {
 
 void CVCliOutput::PrintError(const CQException& error) const {
     if (m_json) {
-        PrintLine(stderr, "{\"error\":" + std::to_string(static_cast<long>(error.GetHResult())) +
-                              ",\"description\":" + CVValueText::JsonString(error.GetDescription()) +
-                              ",\"xml\":" + CVValueText::JsonString(error.GetXML()) + "}");
+        PrintLine(stderr,
+                  "{\"error\":" + std::to_string(static_cast<long>(error.GetHResult())) +
+                      ",\"description\":" + CVValueText::JsonString(error.GetDescription()) +
+                      ",\"xml\":" + CVValueText::JsonString(error.GetXML()) + "}");
         return;
     }
     PrintLine(stderr, "vtranscode: " + qsys::ToUtf8(error.GetDescription()));
 }
 
 void CVCliOutput::PrintMessage(const std::wstring& text) const {
-    PrintLine(stdout, m_json ? "{\"message\":" + CVValueText::JsonString(text) + "}"
-                             : qsys::ToUtf8(text));
+    PrintLine(stdout,
+              m_json ? "{\"message\":" + CVValueText::JsonString(text) + "}" : qsys::ToUtf8(text));
 }

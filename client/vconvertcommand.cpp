@@ -50,7 +50,8 @@ struct VProgressFields {
 
     static VProgressFields From(IVItem* event) {
         VProgressFields fields;
-        fields.percent = static_cast<int>(std::clamp(NumberProperty(event, L"Percent"), 0.0, 100.0));
+        fields.percent =
+            static_cast<int>(std::clamp(NumberProperty(event, L"Percent"), 0.0, 100.0));
         const double position = NumberProperty(event, L"Position");
         const double active = NumberProperty(event, L"ActiveTime");
         fields.speed = position > 0 && active > 0 ? position / active : 0.0;
@@ -89,7 +90,8 @@ int CVConvertCommand::Run() {
             m_arrived.notify_one();
         });
     }
-    const VARIANT device = m_device.empty() ? VARIANT::Missing() : VARIANT(qsys::FromUtf8(m_device));
+    const VARIANT device =
+        m_device.empty() ? VARIANT::Missing() : VARIANT(qsys::FromUtf8(m_device));
     const LONG jobId =
         service
             .Call(IVTranscodeService::TypeInfo(), L"AddFile",
@@ -152,38 +154,38 @@ int CVConvertCommand::Handle(IVItem* event, LONG jobId) {
     if (m_output.IsJson()) {
         m_output.PrintEvent(event);
     }
-    const bool ends = type == EVTranscodeServiceEvent_Completed ||
-                      type == EVTranscodeServiceEvent_Error ||
-                      type == EVTranscodeServiceEvent_Aborted ||
-                      type == EVTranscodeServiceEvent_Removed;
+    const bool ends =
+        type == EVTranscodeServiceEvent_Completed || type == EVTranscodeServiceEvent_Error ||
+        type == EVTranscodeServiceEvent_Aborted || type == EVTranscodeServiceEvent_Removed;
     if (m_barDrawn && ends && !m_output.IsJson()) {
         std::fputc('\n', stdout);
     }
     switch (type) {
-    case EVTranscodeServiceEvent_Progress:
-        DrawProgress(event);
-        return -1;
-    case EVTranscodeServiceEvent_Completed:
-        if (!m_output.IsJson()) {
-            m_output.PrintMessage(L"Completed: " + TextProperty(event, L"OutFile"));
-        }
-        return 0;
-    case EVTranscodeServiceEvent_Error:
-        std::fprintf(stderr, "vtranscode: the conversion failed: %s\n",
-                     qsys::ToUtf8(TextProperty(event, L"ErrorDescription")).c_str());
-        return k_exitFailed;
-    case EVTranscodeServiceEvent_Aborted:
-    case EVTranscodeServiceEvent_Removed:
-        if (!m_output.IsJson()) {
-            m_output.PrintMessage(type == EVTranscodeServiceEvent_Aborted ? L"Aborted."
-                                                                          : L"Removed from the queue.");
-        }
-        return m_interrupted ? k_exitInterrupted : k_exitFailed;
-    default:
-        if (!m_output.IsJson() && type == EVTranscodeServiceEvent_Started) {
-            m_output.PrintMessage(L"Started.");
-        }
-        return -1;
+        case EVTranscodeServiceEvent_Progress:
+            DrawProgress(event);
+            return -1;
+        case EVTranscodeServiceEvent_Completed:
+            if (!m_output.IsJson()) {
+                m_output.PrintMessage(L"Completed: " + TextProperty(event, L"OutFile"));
+            }
+            return 0;
+        case EVTranscodeServiceEvent_Error:
+            std::fprintf(stderr, "vtranscode: the conversion failed: %s\n",
+                         qsys::ToUtf8(TextProperty(event, L"ErrorDescription")).c_str());
+            return k_exitFailed;
+        case EVTranscodeServiceEvent_Aborted:
+        case EVTranscodeServiceEvent_Removed:
+            if (!m_output.IsJson()) {
+                m_output.PrintMessage(type == EVTranscodeServiceEvent_Aborted
+                                          ? L"Aborted."
+                                          : L"Removed from the queue.");
+            }
+            return m_interrupted ? k_exitInterrupted : k_exitFailed;
+        default:
+            if (!m_output.IsJson() && type == EVTranscodeServiceEvent_Started) {
+                m_output.PrintMessage(L"Started.");
+            }
+            return -1;
     }
 }
 

@@ -105,9 +105,9 @@ std::vector<VARIANT> CVMethodCommands::Convert(const MethodInfo& method,
         }
         if (next >= arguments.size()) {
             if (param.presence != ParamPresence::Optional) {
-                throw CQException(L"Too few arguments for " + method.name + L": " + param.name +
-                                      L" is missing.",
-                                  DISP_E_BADPARAMCOUNT);
+                throw CQException(
+                    L"Too few arguments for " + method.name + L": " + param.name + L" is missing.",
+                    DISP_E_BADPARAMCOUNT);
             }
             values.push_back(VARIANT::Missing());
             continue;
@@ -115,8 +115,9 @@ std::vector<VARIANT> CVMethodCommands::Convert(const MethodInfo& method,
         if (param.iid != nullptr && *param.iid == IVItem::k_iid) {
             values.push_back(ItemArgument(arguments[next++]));
         } else if (param.iid != nullptr) {
-            throw CQException(method.name + L" takes an object the command line cannot make; "
-                                            L"use AddFile to queue a job.",
+            throw CQException(method.name +
+                                  L" takes an object the command line cannot make; "
+                                  L"use AddFile to queue a job.",
                               DISP_E_TYPEMISMATCH);
         } else {
             values.push_back(ScalarArgument(param, arguments[next++]));

@@ -31,7 +31,8 @@ private:
     void AddMethod(CLI::App& app, const InterfaceInfo& table, const MethodInfo& method);
     int Run(const InterfaceInfo& table, const MethodInfo& method,
             const std::vector<std::string>& arguments);
-    std::vector<VARIANT> Convert(const MethodInfo& method, const std::vector<std::string>& arguments);
+    std::vector<VARIANT> Convert(const MethodInfo& method,
+                                 const std::vector<std::string>& arguments);
     VARIANT ItemArgument(const std::string& path);
 
     CVCliSession& m_session;

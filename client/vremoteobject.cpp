@@ -50,7 +50,8 @@ std::vector<VARIANT> CVRemoteObject::Call(const InterfaceInfo& table, const Meth
         if (next != inArguments.size()) {
             throw _com_error(DISP_E_BADPARAMCOUNT);
         }
-        sdbus::MethodReply reply = CVBusCall::Send(*m_proxy, call, CVTranscodeClient::k_callTimeout);
+        sdbus::MethodReply reply =
+            CVBusCall::Send(*m_proxy, call, CVTranscodeClient::k_callTimeout);
         std::vector<VARIANT> results;
         for (const ParamInfo& param : method.params) {
             if (param.direction != ParamDirection::In) {

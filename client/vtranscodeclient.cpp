@@ -3,9 +3,9 @@
 #include <sdbus-c++/sdbus-c++.h>
 
 #include "client/vbuscall.h"
+#include "qlib/qbus/qbusclassfactory.h"
 #include "qlib/qsys/textcodec.h"
 #include "qlib/qutilitylib/qexception.h"
-#include "qlib/qbus/qbusclassfactory.h"
 #include "vtranscodeserver/vbusnames.h"
 
 namespace {

@@ -4,8 +4,9 @@
 // session bus, Connect raises a CQException that says so and how to get one.
 //
 //     auto client = CVTranscodeClient::Connect();
-//     CVRemoteObject service(*client, client->CreateInstance(L"VTranscodeServer.VTranscodeServiceOb"));
-//     LONG count = service.Call(IVTranscodeService::TypeInfo(), L"GetCount", {})[0].Get<LONG>();
+//     CVRemoteObject service(*client,
+//     client->CreateInstance(L"VTranscodeServer.VTranscodeServiceOb")); LONG count =
+//     service.Call(IVTranscodeService::TypeInfo(), L"GetCount", {})[0].Get<LONG>();
 //
 // The connection runs its own event thread (events arrive there). Calls may come from any
 // thread; CreateInstance and Release are as thread-safe as the bus library's calls.

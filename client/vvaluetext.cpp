@@ -76,18 +76,18 @@ std::string CVValueText::ToJson(const VARIANT& value, int depth) {
         return json + "]";
     }
     switch (value.Vt()) {
-    case VT_EMPTY:
-    case VT_NULL:
-        return "null";
-    case VT_BOOL:
-        return value.Get<VARIANT_BOOL>() == VARIANT_FALSE ? "false" : "true";
-    case VT_BSTR:
-        return JsonString(value.Get<BSTR>());
-    case VT_DISPATCH:
-    case VT_UNKNOWN:
-        return ObjectJson(value.Unknown(), depth);
-    default:
-        return NumberJson(value);
+        case VT_EMPTY:
+        case VT_NULL:
+            return "null";
+        case VT_BOOL:
+            return value.Get<VARIANT_BOOL>() == VARIANT_FALSE ? "false" : "true";
+        case VT_BSTR:
+            return JsonString(value.Get<BSTR>());
+        case VT_DISPATCH:
+        case VT_UNKNOWN:
+            return ObjectJson(value.Unknown(), depth);
+        default:
+            return NumberJson(value);
     }
 }
 
@@ -124,7 +124,8 @@ std::string CVValueText::ToJson(IVItem* item, int depth) {
 
 std::wstring CVValueText::ToText(const VARIANT& value) {
     CComPtr<IVItem> item;
-    if (value.Unknown() != nullptr && SUCCEEDED(CComPtr<IUnknown>(value.Unknown()).QueryInterface(&item))) {
+    if (value.Unknown() != nullptr &&
+        SUCCEEDED(CComPtr<IUnknown>(value.Unknown()).QueryInterface(&item))) {
         BSTR text;
         return SUCCEEDED(item->GetText(VARIANT::Missing(), &text)) ? text : L"(item)";
     }

@@ -4,8 +4,8 @@
 //
 // Events are printed on the connection's thread; the main thread waits for the end.
 
-#include <atomic>
 #include <CLI/CLI.hpp>
+#include <atomic>
 
 #include "client/vclioutput.h"
 #include "client/vclisession.h"
