@@ -1,7 +1,6 @@
 #include "components/vitemslib/vproperties.h"
 
 #include <algorithm>
-#include <functional>
 #include <new>
 #include <utility>
 
@@ -53,7 +52,7 @@ HRESULT CVProperties::RemoveValue(BSTR name, BSTR uri) {
         if (position) {
             removed = std::move(m_properties[*position]);
             m_properties.erase(m_properties.begin() + static_cast<ptrdiff_t>(*position));
-            Reindex();
+            Unindex(*position);
         }
     });
 }
@@ -107,10 +106,9 @@ std::optional<std::wstring_view> CVProperties::NamespaceOfByNameKind(LONG kind) 
     return uri;
 }
 
-size_t CVProperties::HashOf(std::wstring_view name, std::wstring_view uri) {
-    const size_t hash = std::hash<std::wstring_view>()(name);
-    return hash ^ (std::hash<std::wstring_view>()(uri) + 0x9E3779B97F4A7C15ull + (hash << 6) +
-                   (hash >> 2));
+CVProperties::Key CVProperties::SKeyOrder::KeyOf(size_t position) const {
+    const SVProperty& property = (*properties)[position];
+    return {property.name, property.uri};
 }
 
 template <class Uri>
@@ -185,25 +183,17 @@ HRESULT CVProperties::Load(std::wstring_view name, std::wstring_view uri, VARIAN
 }
 
 std::optional<size_t> CVProperties::Find(std::wstring_view name, std::wstring_view uri) const {
-    auto matches = [&](size_t position) {
-        const SVProperty& property = m_properties[position];
-        return property.name == name && property.uri == uri;
-    };
     if (m_index.empty()) {
         for (size_t position = 0; position < m_properties.size(); ++position) {
-            if (matches(position)) {
+            const SVProperty& property = m_properties[position];
+            if (property.name == name && property.uri == uri) {
                 return position;
             }
         }
         return std::nullopt;
     }
-    const auto [first, last] = m_index.equal_range(HashOf(name, uri));
-    for (auto entry = first; entry != last; ++entry) {
-        if (matches(entry->second)) {
-            return entry->second;
-        }
-    }
-    return std::nullopt;
+    const auto found = m_index.find(Key{name, uri});
+    return found != m_index.end() ? std::optional<size_t>(*found) : std::nullopt;
 }
 
 void CVProperties::IndexLast() noexcept {
@@ -213,12 +203,29 @@ void CVProperties::IndexLast() noexcept {
         }
         return;
     }
-    const SVProperty& last = m_properties.back();
     try {
-        m_index.emplace(HashOf(last.name, last.uri), m_properties.size() - 1);
+        m_index.insert(m_properties.size() - 1);
     } catch (const std::bad_alloc&) {
         m_index.clear();  // Find falls back to the linear search, which is always right
     }
+}
+
+void CVProperties::Unindex(size_t removed) noexcept {
+    if (m_properties.size() < k_indexedFrom) {
+        m_index.clear();
+        return;
+    }
+    // The others keep their order; those past the removed one move down a place. The nodes are
+    // moved over in that order, so nothing is allocated and each goes in at the end.
+    std::set<size_t, SKeyOrder> shifted{SKeyOrder{&m_properties}};
+    while (!m_index.empty()) {
+        auto node = m_index.extract(m_index.begin());
+        if (node.value() != removed) {
+            node.value() -= node.value() > removed ? 1 : 0;
+            shifted.insert(shifted.end(), std::move(node));
+        }
+    }
+    m_index.swap(shifted);
 }
 
 void CVProperties::Reindex() noexcept {
@@ -227,10 +234,8 @@ void CVProperties::Reindex() noexcept {
         return;
     }
     try {
-        m_index.reserve(m_properties.size());
         for (size_t position = 0; position < m_properties.size(); ++position) {
-            const SVProperty& property = m_properties[position];
-            m_index.emplace(HashOf(property.name, property.uri), position);
+            m_index.insert(position);
         }
     } catch (const std::bad_alloc&) {
         m_index.clear();  // Find falls back to the linear search, which is always right

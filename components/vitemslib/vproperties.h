@@ -11,7 +11,8 @@
 //
 // Storage: an item holds a handful of properties, so they live in one vector in order of first
 // setting and are found by a linear search; from k_indexedFrom properties on (an item read from
-// a peer may hold tens of thousands) a hash index finds them instead.
+// a peer may hold tens of thousands) an ordered index finds them instead, in logarithmic time
+// whatever the names. Removing one moves those after it down a place: linear in their number.
 //
 // Ownership: an item owns its container through a counted reference; callers may keep the
 // container beyond the item. Threads: any thread may call any method; m_lock guards
@@ -21,9 +22,10 @@
 #include <cstddef>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "components/vitemslib/vitemfill.h"
@@ -54,6 +56,21 @@ public:
     HRESULT Fill(std::vector<SVProperty>& properties);
 
 private:
+    using Key = std::pair<std::wstring_view, std::wstring_view>;  // name, namespace URI
+
+    // Orders positions in a property vector by the name, then the namespace, of the property
+    // there; a Key is found among them without making a property.
+    struct SKeyOrder {
+        using is_transparent = void;
+        const std::vector<SVProperty>* properties;
+
+        Key KeyOf(size_t position) const;
+        Key KeyOf(const Key& key) const { return key; }
+        bool operator()(const auto& left, const auto& right) const {
+            return KeyOf(left) < KeyOf(right);
+        }
+    };
+
     // From this many properties on, lookups go through m_index.
     static constexpr size_t k_indexedFrom = 16;
     // Room made at the first property: what most items hold in all.
@@ -62,7 +79,6 @@ private:
     // The namespace a by-name kind stands for (empty for EVPropertyKind_None); nullopt for a
     // kind the by-name operations refuse.
     static std::optional<std::wstring_view> NamespaceOfByNameKind(LONG kind);
-    static size_t HashOf(std::wstring_view name, std::wstring_view uri);
 
     // Sets the property (uri: a std::wstring to take, or a view to copy).
     template <class Uri>
@@ -81,13 +97,16 @@ private:
     std::optional<size_t> Find(std::wstring_view name, std::wstring_view uri) const;
     // Brings m_index up to date after a property was appended. Caller holds m_lock.
     void IndexLast() noexcept;
+    // Brings m_index up to date after the property at position removed was taken out of
+    // m_properties. Caller holds m_lock.
+    void Unindex(size_t removed) noexcept;
     // Indexes every property when there are at least k_indexedFrom, else drops the index;
     // without the memory for it the index stays empty. Caller holds m_lock.
     void Reindex() noexcept;
 
     mutable std::mutex m_lock;
     std::vector<SVProperty> m_properties;  // in order of first setting; guarded by m_lock
-    // HashOf(name, uri) -> position in m_properties, while there are at least k_indexedFrom
-    // properties (empty otherwise); guarded by m_lock.
-    std::unordered_multimap<size_t, size_t> m_index;
+    // Positions in m_properties ordered by the name and namespace there, while there are at
+    // least k_indexedFrom properties (empty otherwise); guarded by m_lock.
+    std::set<size_t, SKeyOrder> m_index{SKeyOrder{&m_properties}};
 };
