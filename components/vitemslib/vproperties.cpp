@@ -137,12 +137,28 @@ HRESULT CVProperties::Fill(std::vector<SVProperty>& properties) {
         for (SVProperty& property : properties) {
             property.kind = KindOf(property.uri);
         }
+        const bool adoptable = properties.size() < k_indexedFrom && AreDistinct(properties);
         const std::lock_guard lock(m_lock);
+        if (adoptable && m_properties.empty()) {
+            m_properties.swap(properties);  // a new item's properties, taken over as they stand
+            return;
+        }
         MakeRoom(properties.size());
         for (SVProperty& property : properties) {
             Put(property);
         }
     });
+}
+
+bool CVProperties::AreDistinct(const std::vector<SVProperty>& properties) {
+    for (auto later = properties.begin(); later != properties.end(); ++later) {
+        for (auto earlier = properties.begin(); earlier != later; ++earlier) {
+            if (earlier->name == later->name && earlier->uri == later->uri) {
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 LONG CVProperties::KindOf(std::wstring_view uri) {

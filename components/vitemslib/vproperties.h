@@ -83,6 +83,8 @@ private:
     // Sets the property (uri: a std::wstring to take, or a view to copy).
     template <class Uri>
     HRESULT Store(std::wstring name, Uri&& uri, const VARIANT& value);
+    // Whether no two of the properties share name and namespace (quadratic: for a few).
+    static bool AreDistinct(const std::vector<SVProperty>& properties);
     // The kind of a property in namespace uri.
     static LONG KindOf(std::wstring_view uri);
     // Makes room for count more properties, so that appending them cannot fail half way.

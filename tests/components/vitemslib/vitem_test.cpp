@@ -172,8 +172,31 @@ TEST_F(ItemTest, FillSetsANewItemAsTheSettersWouldOrChangesNothing) {
     EXPECT_EQ(kept[1].kind, EVPropertyKind_None);
     EXPECT_EQ(kept[2].value, VARIANT(2));
 
-    ASSERT_EQ(fill->Fill(L"", L"Video", L"", {}), S_OK);
+    // Filling again sets the properties as SetValue would: replaced in place, new ones last.
+    std::vector<SVProperty> more;
+    more.push_back({L"New", L"", EVPropertyKind_None, VARIANT(4)});
+    more.push_back({L"Local", L"", EVPropertyKind_None, VARIANT(5)});
+    ASSERT_EQ(fill->Fill(L"", L"Video", L"", std::move(more)), S_OK);
+    const std::vector<SVProperty> merged =
+        static_cast<CVProperties*>(PropertiesOf(item).Get())->Snapshot();
+    ASSERT_EQ(merged.size(), 4u);
+    EXPECT_EQ(merged[1].value, VARIANT(5));
+    EXPECT_EQ(merged[3].name, L"New");
+
     EXPECT_NE(GuidOf(item), L"{5A6B7C8D-0001-4000-8000-0000000C0DE5}") << "an empty GUID: fresh";
+
+    // A new item takes distinct properties over as they stand, kinds still from the namespaces.
+    const CComPtr<IVItem> other = NewItem();
+    ASSERT_EQ(other.QueryInterface(&fill), S_OK);
+    std::vector<SVProperty> distinct = properties();
+    distinct.pop_back();
+    ASSERT_EQ(fill->Fill(L"", L"Video", L"", std::move(distinct)), S_OK);
+    const std::vector<SVProperty> taken =
+        static_cast<CVProperties*>(PropertiesOf(other).Get())->Snapshot();
+    ASSERT_EQ(taken.size(), 3u);
+    EXPECT_EQ(taken[0].kind, EVPropertyKind_Metadata);
+    EXPECT_EQ(taken[1].kind, EVPropertyKind_None);
+    EXPECT_EQ(ValueOf(other, L"URI"), VARIANT(L"/a.mp4"));
 }
 
 TEST_F(ItemTest, CopyKeepsTheGuidAndSharesNothingThatCanChange) {
