@@ -1,10 +1,10 @@
 // The datastore beside bare SQLite: Add of 1,000 items of eight properties (in one transaction,
 // and each in its own), Query by GUID in a store of 10,000 items, and Count. Each benchmark
-// times the datastore object, then runs the same statements on a bare SQLite connection to a
-// database of the same tables and settings as often, and reports "bare_us" (per iteration),
-// "ratio" (datastore / bare, wall time) and "cpu_ratio" (the same in CPU time). The bare side binds
-// values encoded beforehand: the ratio is what reading items, encoding values and making result
-// items costs on top of SQLite. Target: a ratio of at most 1.5 for the query by GUID.
+// times the datastore object and, alternately in blocks, the same statements on a bare SQLite
+// connection to a database of the same tables and settings as often, and reports "bare_us" (per
+// iteration), "ratio" (datastore / bare, wall time) and "cpu_ratio" (the same in CPU time). The
+// bare side binds values encoded beforehand: the ratio is what reading items, encoding values and
+// making result items costs on top of SQLite. Target: a ratio of at most 1.5 for the query by GUID.
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -246,21 +246,57 @@ private:
     double m_cpu;
 };
 
-// Runs bare as often as the benchmark ran, and reports its wall time per iteration, the
-// ratio of wall times and the ratio of CPU times (the steadier one on a busy machine).
-void CompareWithBare(benchmark::State& state, const Stopwatch& ours,
-                     const std::function<void()>& bare) {
-    const double oursWall = ours.WallSeconds();
-    const double oursCpu = ours.CpuSeconds();
-    const Stopwatch bareTime;
-    for (benchmark::IterationCount index = 0; index < state.iterations(); ++index) {
-        bare();
+// Runs the bare statements beside the datastore's loop: after every `block` iterations of the
+// loop, timing paused, the bare side runs as many times, so that both sides meet the machine in
+// the same state (run one after the other, the two halves drifted apart by up to a third on an
+// idle machine). Finish reports "bare_us" (per iteration), "ratio" (datastore / bare in wall
+// time) and "cpu_ratio" (in this thread's CPU time) over the same number of iterations.
+class BesideBare {
+public:
+    BesideBare(benchmark::State& state, benchmark::IterationCount block, std::function<void()> bare)
+        : m_state(state), m_block(block), m_bare(std::move(bare)) {}
+
+    // After each iteration of the datastore's loop.
+    void Next() {
+        if (++m_inBlock == m_block) {
+            m_state.PauseTiming();
+            RunBare();
+            m_state.ResumeTiming();
+        }
     }
-    const double iterations = static_cast<double>(state.iterations());
-    state.counters["bare_us"] = bareTime.WallSeconds() * 1e6 / iterations;
-    state.counters["ratio"] = oursWall / bareTime.WallSeconds();
-    state.counters["cpu_ratio"] = oursCpu / bareTime.CpuSeconds();
-}
+
+    void Finish() {
+        RunBare();
+        const double iterations = static_cast<double>(m_state.iterations());
+        m_state.counters["bare_us"] = m_bareWall * 1e6 / iterations;
+        m_state.counters["ratio"] = m_oursWall / m_bareWall;
+        m_state.counters["cpu_ratio"] = m_oursCpu / m_bareCpu;
+    }
+
+private:
+    void RunBare() {
+        m_oursWall += m_ours.WallSeconds();
+        m_oursCpu += m_ours.CpuSeconds();
+        const Stopwatch bare;
+        for (benchmark::IterationCount index = 0; index < m_inBlock; ++index) {
+            m_bare();
+        }
+        m_bareWall += bare.WallSeconds();
+        m_bareCpu += bare.CpuSeconds();
+        m_inBlock = 0;
+        m_ours = Stopwatch();
+    }
+
+    benchmark::State& m_state;
+    const benchmark::IterationCount m_block;
+    const std::function<void()> m_bare;
+    benchmark::IterationCount m_inBlock = 0;
+    Stopwatch m_ours;
+    double m_oursWall = 0;
+    double m_oursCpu = 0;
+    double m_bareWall = 0;
+    double m_bareCpu = 0;
+};
 
 struct SAddedItems {
     std::vector<CComPtr<IVItem>> items;
@@ -287,20 +323,8 @@ void BM_Add(benchmark::State& state) {
     CComPtr<IVDataStore> store = OpenStore(Folder(name));
     CComPtr<IVDSTransaction> transaction;
     ThrowIfFailed(store.QueryInterface(&transaction));
-    const Stopwatch ours;
-    for (auto _ : state) {
-        if (oneTransaction) {
-            ComCall(transaction.Get(), &IVDSTransaction::BeginTransaction);
-        }
-        for (const CComPtr<IVItem>& item : added.items) {
-            ComCall(store.Get(), &IVDataStore::Add, VARIANT::Missing(), item.Get());
-        }
-        if (oneTransaction) {
-            ComCall(transaction.Get(), &IVDSTransaction::CommitTransaction);
-        }
-    }
     BareStore bare(Folder(name + "-bare"));
-    CompareWithBare(state, ours, [&] {
+    BesideBare beside(state, 1, [&] {
         if (oneTransaction) {
             bare.Begin();
         }
@@ -317,6 +341,19 @@ void BM_Add(benchmark::State& state) {
             bare.Commit();
         }
     });
+    for (auto _ : state) {
+        if (oneTransaction) {
+            ComCall(transaction.Get(), &IVDSTransaction::BeginTransaction);
+        }
+        for (const CComPtr<IVItem>& item : added.items) {
+            ComCall(store.Get(), &IVDataStore::Add, VARIANT::Missing(), item.Get());
+        }
+        if (oneTransaction) {
+            ComCall(transaction.Get(), &IVDSTransaction::CommitTransaction);
+        }
+        beside.Next();
+    }
+    beside.Finish();
     state.SetItemsProcessed(state.iterations() * k_addedItems);
 }
 BENCHMARK(BM_Add)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
@@ -351,32 +388,35 @@ SStoredItems& StoredItems() {
 
 void BM_QueryByGuid(benchmark::State& state) {
     SStoredItems& stored = StoredItems();
+    std::vector<std::string> guids;
+    for (const std::wstring& guid : stored.guids) {
+        guids.push_back(qsys::ToUtf8(guid));
+    }
+    size_t nextBare = 0;
+    BesideBare beside(state, 64, [&] {
+        benchmark::DoNotOptimize(stored.bare->QueryByGuid(guids[nextBare++ % guids.size()]));
+    });
     size_t next = 0;
-    const Stopwatch ours;
     for (auto _ : state) {
         const std::wstring& guid = stored.guids[next++ % stored.guids.size()];
         CComPtr<IVEnum> found = ComCall(stored.store.Get(), &IVDataStore::Query, VARIANT::Missing(),
                                         BSTR(L"Item"), L"Item.GUID = \"" + guid + L"\"");
         benchmark::DoNotOptimize(found);
+        found = nullptr;
+        beside.Next();
     }
-    std::vector<std::string> guids;
-    for (const std::wstring& guid : stored.guids) {
-        guids.push_back(qsys::ToUtf8(guid));
-    }
-    next = 0;
-    CompareWithBare(state, ours, [&] {
-        benchmark::DoNotOptimize(stored.bare->QueryByGuid(guids[next++ % guids.size()]));
-    });
+    beside.Finish();
 }
 BENCHMARK(BM_QueryByGuid)->Unit(benchmark::kMicrosecond);
 
 void BM_Count(benchmark::State& state) {
     SStoredItems& stored = StoredItems();
-    const Stopwatch ours;
+    BesideBare beside(state, 8, [&] { benchmark::DoNotOptimize(stored.bare->Count()); });
     for (auto _ : state) {
         benchmark::DoNotOptimize(ComCall(stored.store.Get(), &IVDataStore::Count, BSTR(L"Item")));
+        beside.Next();
     }
-    CompareWithBare(state, ours, [&] { benchmark::DoNotOptimize(stored.bare->Count()); });
+    beside.Finish();
 }
 BENCHMARK(BM_Count)->Unit(benchmark::kMicrosecond);
 
