@@ -393,7 +393,7 @@ void BM_QueryByGuid(benchmark::State& state) {
         guids.push_back(qsys::ToUtf8(guid));
     }
     size_t nextBare = 0;
-    BesideBare beside(state, 64, [&] {
+    BesideBare beside(state, 4096, [&] {
         benchmark::DoNotOptimize(stored.bare->QueryByGuid(guids[nextBare++ % guids.size()]));
     });
     size_t next = 0;
