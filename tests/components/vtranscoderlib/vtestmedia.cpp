@@ -11,10 +11,12 @@ extern "C" {
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -179,6 +181,15 @@ pid_t CVTestMedia::ParentOf(pid_t pid) {
 bool CVTestMedia::IsRunning(pid_t pid) {
     char state = StateOf(pid);
     return state != 0 && state != 'Z' && state != 'X';
+}
+
+bool CVTestMedia::EndWithinBound(const std::vector<pid_t>& pids) {
+    const auto running = [&] { return std::any_of(pids.begin(), pids.end(), IsRunning); };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (running() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return !running();
 }
 
 void CVTestMedia::ExpectHelperLimits(pid_t pid) {

@@ -81,6 +81,9 @@ public:
     static pid_t ParentOf(pid_t pid);
     // True while the process exists and has not ended (an unreaped one has ended).
     static bool IsRunning(pid_t pid);
+    // Polls, up to ten seconds, until none of the processes runs: a process killed through its
+    // parent's death ends soon after, not at once. True when none runs.
+    static bool EndWithinBound(const std::vector<pid_t>& pids);
     // Checks that a running helper process has the helper's limits: open files, address space
     // (not in sanitizer builds), no new privileges.
     static void ExpectHelperLimits(pid_t pid);
